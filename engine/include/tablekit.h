@@ -180,11 +180,196 @@ typedef struct CODE4_st {
 
   long nextHandleId;       /* serial numbers of table handles */
 
+  /* The last lock conflict, for code4lockItem and its companions. */
+  long lockedItem;
+  const char *lockedFileName;
+  const char *lockedUserId;
+  const char *lockedNetworkId;
+
   struct tk_allocator *memAllocator;
   int initialized;         /* 1 between init and release */
   int engineAllocated;     /* 1 when the engine allocated this record */
   char light;              /* 1: no background workers */
 } CODE4;
+
+/* ------------------------------------------------------------------------
+ * FILE4: one open operating-system file.
+ * ---------------------------------------------------------------------- */
+struct tk_filelock;
+
+typedef struct FILE4_st {
+  LINK4 link;               /* the block cache's list of cached files */
+  char nameAllocated;       /* 1: nameCopy is owned and freed at close */
+  char isTemp;              /* 1: the file is deleted when it is closed */
+  int handle;               /* the system's handle; -1 when not open */
+  int isReadOnly;           /* 1: opened for reading only */
+  char *nameCopy;           /* the owned copy of the name, if any */
+  const char *name;         /* the name in use */
+  CODE4 *codeBase;          /* the context */
+  int accessMode;           /* share mode of the open: 0, 1 or 2 */
+  char onDisk;              /* 0 only for a temporary file kept in the cache alone */
+  char writeCachePermitted; /* the file's write-cache setting */
+  /* Block-cache state. */
+  long hashInit;            /* the file's hash start */
+  long len;                 /* cached length; -1 = not known */
+  char type;                /* cache kind: 1 data, 2 index, 3 other */
+  char bufferWrites;        /* writes are buffered in the cache */
+  int doBuffer;             /* the file is in the cache */
+  char readShare;
+  void *ownerPtr;
+  struct tk_filelock *fileLock; /* serialises positioning plus transfer */
+  RING4 delayedWrites;      /* queued delayed writes of this file */
+  int readAheadOn;          /* 1 once an advance read was queued */
+  RING4 advanceReads;       /* queued advance reads of this file */
+} FILE4;
+
+/* IOREQ4: one queued background request (delayed write or advance read). */
+typedef struct IOREQ4_st {
+  LINK4 queueLink;          /* the context's queue */
+  LINK4 fileLink;           /* the file's delayedWrites or advanceReads */
+  FILE4 *file;
+  char *data;               /* data to write, or buffer to read into */
+  unsigned long pos;
+  unsigned len;
+  volatile int state;       /* 1 queued, 2 being performed, 3 completed, 4 abandoned */
+  volatile int result;      /* write: 0 or negative; read: bytes read */
+  void (*completionRoutine)(struct IOREQ4_st *request);
+  void *completionData;
+} IOREQ4;
+
+/* Buffered sequential reader. */
+typedef struct FILE4SEQ_READ_st {
+  FILE4 *file;
+  unsigned long pos;        /* file position of the next transfer */
+  char *buffer;             /* the half (or whole buffer) being consumed; null: unbuffered */
+  unsigned nextReadLen;
+  unsigned total;           /* size of one half, or of the whole buffer */
+  unsigned working;         /* bytes the last transfer delivered */
+  unsigned avail;           /* bytes of the current buffer not yet handed out */
+  int doAdvance;            /* 1: split and read ahead */
+  char *buf1, *buf2;
+  volatile int buf1result, buf2result;
+  volatile int buf1status, buf2status; /* 1 idle, 2 read in progress, 3 read done */
+} FILE4SEQ_READ;
+
+/* Buffered sequential writer. */
+typedef struct FILE4SEQ_WRITE_st {
+  FILE4 *file;
+  unsigned long pos;        /* where the current buffer will be written */
+  char *buffer;             /* the half being filled; null: unbuffered */
+  unsigned total;           /* size of one half */
+  unsigned working;         /* capacity of the current half for this filling */
+  unsigned avail;           /* room left in the current half */
+  char *buf1, *buf2;
+  volatile int buf1avail, buf2avail; /* 1 when no write of that half is pending */
+} FILE4SEQ_WRITE;
+
+/* ------------------------------------------------------------------------
+ * Tables.
+ * ---------------------------------------------------------------------- */
+struct DATA4_st;
+struct DATA4FILE_st;
+struct FIELD4_st;
+
+/* The memo file of a table (part of its DFILE4). */
+typedef struct MEMO4FILE_st {
+  FILE4 file;               /* handle invalid when the table has no memo file */
+  short blockSize;
+  struct DATA4FILE_st *data;
+  int fileLock;             /* 1 while this process holds the memo file lock */
+} MEMO4FILE;
+
+/* The in-memory contents of one memo field of a DATA4. */
+typedef struct F4MEMO_st {
+  int isChanged;            /* assigned and not yet written */
+  int status;               /* 1 not loaded, 0 loaded */
+  char *contents;           /* contents followed by two NULs */
+  unsigned len;
+  unsigned lenMax;          /* allocated size less the two NULs; 0 when none */
+  struct FIELD4_st *field;
+} F4MEMO;
+
+/* One field of a DATA4, pointing into its record buffer. */
+typedef struct FIELD4_st {
+  char name[11];
+  unsigned short len;
+  unsigned short dec;
+  short type;
+  unsigned long offset;     /* position in the record; the first field is at 1 */
+  struct DATA4_st *data;
+  F4MEMO *memo;             /* for M, G and B fields */
+} FIELD4;
+
+/* One row of a field-description array; the array ends with a null name. */
+typedef struct FIELD4INFO_st {
+  char *name;
+  short type;
+  unsigned short len;
+  unsigned short dec;
+  unsigned short nulls;
+} FIELD4INFO;
+
+/* The shared record of one physical data file within a context. */
+typedef struct DATA4FILE_st {
+  LINK4 link;               /* the context's list of data files */
+  unsigned long recWidth;
+  unsigned short infoLen;   /* descriptor-area length: header length - 32 */
+  unsigned short nFields;
+  unsigned short nFieldsMemo;
+  long minCount;            /* last known record count */
+  long userCount;           /* DATA4 handles on this file */
+  CODE4 *c4;
+  char *info;               /* owned copy of the descriptor area */
+  /* Header image, in the order of bytes 0-9 of the file. */
+  unsigned char version;
+  unsigned char yy, mm, dd;
+  long numRecs;             /* -1 = not known */
+  unsigned short headerLen;
+  int dateChanged;          /* header rewritten, in-memory date not yet refreshed */
+  FILE4 file;
+  char hasMdxMemo;          /* copy of header byte 28 */
+  int fileChanged;          /* a record was appended or written */
+  MEMO4FILE memoFile;
+  int valid;
+  /* Lock state. */
+  long fileServerLock;      /* handle id holding the file lock; 0 = none */
+  long appendServerLock;    /* handle id holding the append lock; 0 = none */
+  long recordLockCount;     /* record bytes locked by this process */
+  long tempServerLock;      /* owner of the lock found in the way by the last failed test */
+  RING4 data4list;          /* DATA4 handles on this file */
+  int openMdx;              /* the production index was opened with the table */
+  RING4 indexes;            /* shared index-file records */
+  char *record;             /* the buffer tag expressions read their fields from */
+  int readHint;
+} DATA4FILE;
+
+typedef DATA4FILE DFILE4;
+
+/* One open table (a d4open). */
+typedef struct DATA4_st {
+  LINK4 link;               /* the context's list of open tables */
+  LINK4 dataFileLink;       /* the DFILE4's list of handles */
+  int bofFlag, eofFlag;
+  int readOnly;
+  int recordChanged;
+  long count;               /* the record count this handle last obtained */
+  long recNum;              /* current record; -1 = none */
+  long recNumOld;           /* record in the old-record buffer; -1 = none */
+  char alias[33];
+  CODE4 *codeBase;
+  FIELD4 *fields;
+  RING4 indexes;            /* this handle's open index handles */
+  void *tagSelected;        /* the tag that orders navigation, or none */
+  DATA4FILE *dataFile;
+  char *record;             /* record width + 1 bytes */
+  char *recordOld;
+  char *recordBlank;
+  F4MEMO *fieldsMemo;
+  long clientId;            /* handle id: owner of this handle's locks */
+  RING4 locks;              /* record numbers this handle holds locked */
+  int memoValidated;
+  int buffersOneBlock;      /* buffers and fields were allocated as one block */
+} DATA4;
 
 /* ------------------------------------------------------------------------
  * Engine context.

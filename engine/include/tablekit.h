@@ -541,6 +541,133 @@ TK_EXPORT const char *u4environment(CODE4 *c4, const char *name, int required);
 TK_EXPORT char *v4Cstring(const char *text);
 TK_EXPORT void v4Cstringfree(char *copy);
 
+/* ------------------------------------------------------------------------
+ * Files: open, create, read, write, length, flush, locks.
+ * ---------------------------------------------------------------------- */
+TK_EXPORT int file4open(FILE4 *file, CODE4 *c4, const char *name, int copyName);
+TK_EXPORT int file4create(FILE4 *file, CODE4 *c4, const char *name, int copyName);
+TK_EXPORT int file4tempLow(FILE4 *file, CODE4 *c4, int autoRemove, int useTempDirectory, const char *extension);
+TK_EXPORT int file4temp(FILE4 *file, CODE4 *c4, char *buffer, int autoRemove);
+TK_EXPORT int file4close(FILE4 *file);
+TK_EXPORT int file4exists(const char *name);
+TK_EXPORT int file4openTest(FILE4 *file);
+TK_EXPORT unsigned file4read(FILE4 *file, long pos, void *buffer, unsigned len);
+TK_EXPORT int file4readAll(FILE4 *file, long pos, void *buffer, unsigned len);
+TK_EXPORT int file4readError(FILE4 *file, long pos, unsigned len, const char *routine);
+TK_EXPORT int file4write(FILE4 *file, long pos, const void *data, unsigned len);
+TK_EXPORT unsigned long file4lenLow(FILE4 *file);
+TK_EXPORT int file4lenSetLow(FILE4 *file, unsigned long newLen);
+TK_EXPORT int file4flush(FILE4 *file);
+TK_EXPORT int file4refresh(FILE4 *file);
+TK_EXPORT int file4replace(FILE4 *keep, FILE4 *from);
+TK_EXPORT int file4lockInternal(FILE4 *file, unsigned long posLow, long posHigh, unsigned long lenLow, long lenHigh);
+TK_EXPORT int file4unlockInternal(FILE4 *file, unsigned long posLow, long posHigh, unsigned long lenLow, long lenHigh);
+TK_EXPORT long code4lockItem(CODE4 *c4);
+TK_EXPORT const char *code4lockFileName(CODE4 *c4);
+TK_EXPORT const char *code4lockNetworkId(CODE4 *c4);
+TK_EXPORT const char *code4lockUserId(CODE4 *c4);
+
+/* Background requests: delayed writes and advance reads. */
+TK_EXPORT int file4writeDelay(FILE4 *file, long pos, const void *data, unsigned len,
+                              void (*completion)(IOREQ4 *request), void *completionData);
+TK_EXPORT int file4advanceRead(FILE4 *file, long pos, void *buffer, unsigned len,
+                               void (*completion)(IOREQ4 *request), void *completionData);
+
+/* Sequential reading and writing. */
+TK_EXPORT int file4seqReadInitDo(FILE4SEQ_READ *reader, FILE4 *file, long start, void *buffer,
+                                 unsigned size, int doubleBuffer);
+TK_EXPORT int file4seqReadInit(FILE4SEQ_READ *reader, FILE4 *file, long start, void *buffer, unsigned size);
+TK_EXPORT unsigned file4seqRead(FILE4SEQ_READ *reader, void *dest, unsigned len);
+TK_EXPORT int file4seqReadAll(FILE4SEQ_READ *reader, void *dest, unsigned len);
+TK_EXPORT void file4seqReadWait(FILE4SEQ_READ *reader);
+TK_EXPORT int file4seqWriteInit(FILE4SEQ_WRITE *writer, FILE4 *file, long start, void *buffer, unsigned size);
+TK_EXPORT int file4seqWrite(FILE4SEQ_WRITE *writer, const void *data, unsigned len);
+TK_EXPORT int file4seqWriteDelay(FILE4SEQ_WRITE *writer);
+TK_EXPORT int file4seqWriteFlush(FILE4SEQ_WRITE *writer);
+TK_EXPORT int file4seqWriteRepeat(FILE4SEQ_WRITE *writer, long count, char byte);
+
+/* ------------------------------------------------------------------------
+ * Tables: opening, aliases, record counts.
+ * ---------------------------------------------------------------------- */
+TK_EXPORT DATA4 *d4open(CODE4 *c4, const char *name);
+TK_EXPORT DATA4 *d4openClone(DATA4 *data);
+TK_EXPORT int d4close(DATA4 *data);
+TK_EXPORT const char *d4alias(DATA4 *data);
+TK_EXPORT int d4aliasSet(DATA4 *data, const char *alias);
+TK_EXPORT DATA4 *code4data(CODE4 *c4, const char *alias);
+TK_EXPORT short d4numFields(DATA4 *data);
+TK_EXPORT unsigned long d4recWidthLow(DATA4 *data);
+TK_EXPORT char *d4recordLow(DATA4 *data);
+TK_EXPORT const char *d4fileName(DATA4 *data);
+TK_EXPORT long d4recCountDo(DATA4 *data);
+TK_EXPORT int d4recCountGreater(DATA4 *data, long n);
+TK_EXPORT long dfile4recCount(DATA4FILE *file, long handleId);
+TK_EXPORT unsigned long dfile4recordPosition(DATA4FILE *file, long recNo);
+
+/* ------------------------------------------------------------------------
+ * Fields and conversion.
+ * ---------------------------------------------------------------------- */
+TK_EXPORT int d4fieldNumber(DATA4 *data, const char *name);
+TK_EXPORT FIELD4 *d4field(DATA4 *data, const char *name);
+TK_EXPORT FIELD4 *d4fieldJ(DATA4 *data, int j);
+TK_EXPORT FIELD4INFO *d4fieldInfo(DATA4 *data);
+TK_EXPORT int d4fieldNull(DATA4 *data);
+TK_EXPORT int f4number(FIELD4 *field);
+TK_EXPORT const char *f4name(FIELD4 *field);
+TK_EXPORT int f4type(FIELD4 *field);
+TK_EXPORT unsigned long f4len(FIELD4 *field);
+TK_EXPORT unsigned long f4len_v(FIELD4 *field);
+TK_EXPORT int f4decimals(FIELD4 *field);
+TK_EXPORT DATA4 *f4data(FIELD4 *field);
+TK_EXPORT int f4null(FIELD4 *field);
+TK_EXPORT char *f4ptr(FIELD4 *field);
+TK_EXPORT char *f4str(FIELD4 *field);
+TK_EXPORT unsigned f4ncpy(FIELD4 *field, char *dst, unsigned n);
+TK_EXPORT int f4char(FIELD4 *field);
+TK_EXPORT double f4double(FIELD4 *field);
+TK_EXPORT long f4long(FIELD4 *field);
+TK_EXPORT int f4int(FIELD4 *field);
+TK_EXPORT int f4true(FIELD4 *field);
+TK_EXPORT char *f4assignPtr(FIELD4 *field);
+TK_EXPORT void f4blank(FIELD4 *field);
+TK_EXPORT int f4assign(FIELD4 *field, const char *text);
+TK_EXPORT int f4assignN(FIELD4 *field, const void *bytes, unsigned n);
+TK_EXPORT int f4assignChar(FIELD4 *field, int c);
+TK_EXPORT int f4assignDouble(FIELD4 *field, double value);
+TK_EXPORT int f4assignLong(FIELD4 *field, long value);
+TK_EXPORT int f4assignInt(FIELD4 *field, int value);
+TK_EXPORT int f4assignField(FIELD4 *to, const FIELD4 *from);
+TK_EXPORT double c4atod(const char *bytes, int n);
+TK_EXPORT double c4atof(const char *text);
+TK_EXPORT long c4atol(const char *bytes, int n);
+TK_EXPORT int c4atoi(const char *bytes, int n);
+TK_EXPORT int c4dtoa45(double value, char *out, int width, int decimals);
+TK_EXPORT void c4ltoa45(long value, char *out, int width);
+TK_EXPORT void c4trimN(char *text, int n);
+TK_EXPORT void c4upper(char *text);
+TK_EXPORT void c4lower(char *text);
+
+/* ------------------------------------------------------------------------
+ * Dates: CCYYMMDD text and day numbers (1 January 2000 is 2451545).
+ * ---------------------------------------------------------------------- */
+TK_EXPORT long date4long(const char *date);
+TK_EXPORT void date4assignLow(char *date, long dayNumber, int zeroFill);
+TK_EXPORT long date4yymmddToJulianLong(int year, int month, int day);
+TK_EXPORT long c4ytoj(int year);
+TK_EXPORT int c4monDy(int year, int dayOfYear, int *month, int *day);
+TK_EXPORT int date4isLeap(const char *date);
+TK_EXPORT int date4dow(const char *date);
+TK_EXPORT const char *date4cdow(const char *date);
+TK_EXPORT const char *date4cmonth(const char *date);
+TK_EXPORT void date4init(char *date, const char *value, char *picture);
+TK_EXPORT void date4format(const char *date, char *result, char *picture);
+TK_EXPORT void date4today(char *date);
+TK_EXPORT void date4timeNow(char *time);
+TK_EXPORT double date4formatMdx(const char *date);
+TK_EXPORT int date4formatMdx2(const char *date, double *out);
+TK_EXPORT const char *code4dateFormat(CODE4 *c4);
+TK_EXPORT int code4dateFormatSet(CODE4 *c4, const char *picture);
+
 #ifdef __cplusplus
 }
 #endif

@@ -3,6 +3,7 @@
 // Internal: never installed, never included by the translator.
 #pragma once
 
+#include <mutex>
 #include <string>
 
 #include "tablekit.h"
@@ -30,6 +31,13 @@ std::string messageText(int code, long location, const char *d1, const char *d2,
 
 // The title of every message.
 constexpr const char *kMessageTitle = "TABLEKIT ERROR";
+
+// Writes value right-aligned into out[0 .. |width|), no terminator: leading
+// zeros become blanks (0 stays a single "0"), a minus sign stands directly
+// before the first digit, and a value that does not fit fills the width with
+// '*'. A negative width asks for zero padding instead of blanks (a negative
+// value then never fits).
+void rightAlignLong(char *out, long value, int width);
 
 // ---------------------------------------------------------------------------
 // Location texts (locations.cc)
@@ -67,6 +75,9 @@ void freeAllocator(tk_allocator *allocator);
 
 // Releases every pool reference held by the context (at undo).
 void releaseContextPools(CODE4 &c4);
+
+// The process-wide lock of the expression evaluator's shared state.
+std::recursive_mutex &exprLock();
 
 // ---------------------------------------------------------------------------
 // Error log (errors.cc)

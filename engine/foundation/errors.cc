@@ -12,8 +12,8 @@
 #include "foundation/foundation.h"
 #include "platform/platform.h"
 
-// The open error-log file of a context. Records are appended at the end of
-// the file, so several processes may share one log.
+// The open error-log file of a context. Each record goes to the end of the
+// file as it stands at the report, after what others may have added.
 struct tk_errorlog {
   std::FILE *file;
 };
@@ -149,8 +149,8 @@ constexpr CodeEntry kCodeTable[] = {
 constexpr const char *kUnknownText = "Invalid or Unknown Error Code";
 constexpr const char *kLineEnd = "\r\n";
 
-// The message is built in an area of this many bytes; it bounds the
-// description lines (the header lines always fit).
+// The message is built in an area of this many bytes; it bounds only the
+// description lines, the four header lines are always written whole.
 constexpr std::size_t kMessageArea = 256;
 
 // "Error" and " #: " open both number lines of a message.

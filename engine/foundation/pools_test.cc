@@ -257,12 +257,12 @@ TEST_F(PoolTest, ZeroFlagClearsAReusedUnit) {
 }
 
 TEST_F(PoolTest, EqualUnitSizesShareOnePoolUntilTheLastRelease) {
-  MEM4 *first = mem4createDefault(&cb, 5, 48, 5, 0);
-  MEM4 *second = mem4createDefault(&cb, 10, 48, 3, 0);
+  MEM4 *first = mem4createDefault(&cb, 10, 48, 3, 0);
+  MEM4 *second = mem4createDefault(&cb, 5, 48, 5, 0);
   ASSERT_NE(nullptr, first);
   EXPECT_EQ(first, second);
   EXPECT_EQ(2, first->nRepeat);
-  EXPECT_EQ(10, first->unitStart);  // counts rise to the larger
+  EXPECT_EQ(10, first->unitStart);  // each count rises to the larger, never falls
   EXPECT_EQ(5, first->unitExpand);
 
   auto *unit = static_cast<char *>(mem4allocErrDefault(first, &cb, 0));

@@ -95,8 +95,9 @@ int release(CODE4 &c4, bool closeTables) {
   u4freeDefault(c4.storedKey);
   u4freeDefault(c4.savedKey);
   u4freeDefault(c4.appVerify);
-  c4.storedKey = c4.savedKey = c4.appVerify = nullptr;
-  c4.storedKeyLen = c4.savedKeyLen = 0;
+  u4freeDefault(c4.fieldBuffer);
+  c4.storedKey = c4.savedKey = c4.appVerify = c4.fieldBuffer = nullptr;
+  c4.storedKeyLen = c4.savedKeyLen = c4.fieldBufferLen = 0;
   closeErrorLog(c4);
 
   stopWorker(c4.delayWriteWorker);

@@ -178,6 +178,10 @@ typedef struct CODE4_st {
   unsigned savedKeyLen;
   unsigned long savedRecNo;
 
+  /* Scratch buffer of f4str: a field's bytes and a NUL; freed at release. */
+  char *fieldBuffer;
+  unsigned fieldBufferLen;
+
   long nextHandleId;       /* serial numbers of table handles */
 
   /* The last lock conflict, for code4lockItem and its companions. */

@@ -14,9 +14,14 @@
 #include "platform/platform.h"
 
 // Huge requests below must fail with a null result under the sanitizers'
-// allocators too, as they do with the C library's.
-extern "C" const char *__asan_default_options() { return "allocator_may_return_null=1"; }
-extern "C" const char *__tsan_default_options() { return "allocator_may_return_null=1"; }
+// allocators too, as they do with the C library's. The runtimes look these
+// up by name, so they must stay visible.
+extern "C" __attribute__((visibility("default"))) const char *__asan_default_options() {
+  return "allocator_may_return_null=1";
+}
+extern "C" __attribute__((visibility("default"))) const char *__tsan_default_options() {
+  return "allocator_may_return_null=1";
+}
 
 namespace tablekit {
 namespace {

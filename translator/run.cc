@@ -31,7 +31,7 @@ constexpr char kIsaRejection[] = "REMITEX.DAT rejected - file does not begin wit
 CODE4 cb;
 
 // What a run holds open; finish() closes it on every way out.
-struct RunFiles {
+struct RunState {
   FILE *log = nullptr;
   FILE *input = nullptr;
   bool engineStarted = false;
@@ -90,7 +90,7 @@ void writeMarker() {
 }  // namespace
 
 int remitexRun() {
-  RunFiles run;
+  RunState run;
   char versionList[kVersionListSize];
   char inputBuffer[kInputBufferSize];
 

@@ -199,10 +199,12 @@ TEST_F(RunTest, LogThatCannotBeCreated) {
 // The access test passes on "remitex.dat" while "REMITEX.DAT", found by its
 // exact name first, is a link to nothing and cannot be opened.
 TEST_F(RunTest, InputThatCannotBeOpened) {
+  write("REMITEX.OK", "OK");
   write("remitex.dat", interchange());
   fs::create_symlink(dir_ / "missing", dir_ / "REMITEX.DAT");
   EXPECT_EQ(run(), 3);
   EXPECT_EQ(withoutTimeStamp(read("REMITEX.LOG")), kHeader);
+  EXPECT_FALSE(exists("REMITEX.OK"));
 }
 
 TEST_F(RunTest, StreamBufferThatCannotBeSet) {

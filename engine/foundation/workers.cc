@@ -1,27 +1,17 @@
 // The two background workers of a context (delayed writes and advance
-// reads). Each owns one thread, a queue of requests guarded by its own lock
-// and a wake-up signal. The context starts them at init (unless light) and
-// stops them at release; the file layer fills their queues.
+// reads). Each owns one thread and serves one first-in-first-out queue of
+// requests under its own lock. The context starts them at init (unless
+// light) and stops them at release; the file layer queues the requests and
+// says how to perform them (engine/file/requests.cc).
 //
-// Lock order: a file's own lock is taken before a worker's lock, and no
-// worker lock is held while waiting for a request to complete.
-#include <condition_variable>
-#include <mutex>
+// The thread's loop: wait until the queue has a request or a stop was asked
+// for; take the oldest request, mark it being performed (state 2) and let go
+// of the lock while the file layer performs and finishes it. A stop takes
+// effect once the queue is empty, so nothing queued is ever lost.
 #include <system_error>
-#include <thread>
 
 #include "foundation/foundation.h"
-
-struct tk_worker {
-  CODE4 *c4 = nullptr;
-  const char *name = "";
-  std::mutex lock;               // guards everything below
-  std::condition_variable wake;  // signalled on new work, stop and start
-  RING4 queue{};                 // queued requests, served first to last
-  bool started = false;          // set by the thread once it runs
-  int stopCount = 0;             // raised by stopWorker
-  std::thread thread;
-};
+#include "foundation/workers.h"
 
 namespace tablekit {
 namespace {
@@ -32,9 +22,13 @@ void workerLoop(tk_worker *w) {
   w->wake.notify_all();
   for (;;) {
     w->wake.wait(guard, [w] { return w->stopCount > 0 || w->queue.nLink > 0; });
-    if (w->stopCount > 0) return;
-    // Requests are served by the file layer's handlers; until a handler
-    // is installed no request can be queued, so the queue stays empty.
+    auto *request = static_cast<IOREQ4 *>(l4first(&w->queue));
+    if (request == nullptr) return;  // stopping, and nothing is left to do
+    request->state = 2;
+    auto *serve = w->serve;
+    guard.unlock();
+    serve(*w, *request);
+    guard.lock();
   }
 }
 
@@ -64,6 +58,7 @@ void stopWorker(tk_worker *w) {
   }
   w->wake.notify_all();
   if (w->thread.joinable()) w->thread.join();
+  mem4release(w->pool);
   delete w;
 }
 

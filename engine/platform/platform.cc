@@ -89,9 +89,12 @@ int posixPathExists(const char *path) {
   return ::stat(path, &st) == 0 ? 0 : errno;
 }
 
-constexpr Methods kPosix = {
+// Not constexpr: the file entries come from files.cc (constant-initialised
+// there, so they are in place before this table is copied).
+const Methods kPosix = {
     posixShowMessage, posixExitProcess, posixLocalTime,     posixGetEnv,        posixSleepMs,
     posixCurrentDirectory, posixRemoveFile, posixRenameFile, posixListDirectory, posixPathExists,
+    posixFileMethods(),
 };
 
 // The table in force: written only by tests, between operations.

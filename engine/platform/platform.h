@@ -24,6 +24,79 @@ struct LocalTime {
   int millisecond;
 };
 
+// ---------------------------------------------------------------------------
+// Files (files.cc). Positions and lengths are 64-bit here and widened to the
+// system's off_t in one place; the engine's own positions are 32-bit.
+//
+// Results are 0, an errno value, or one of the two negative results below,
+// which no errno value can be.
+
+// Another open of the file excludes this one by its share mode, or this
+// open's share mode excludes one that is already there.
+constexpr int kShareConflict = -1;
+// The byte range is locked by another handle (of this or another process).
+constexpr int kLockConflict = -2;
+
+enum class FileAccess { kRead, kReadWrite };
+enum class FileDisposition {
+  kOpenExisting,  // the file must exist
+  kCreateNew,     // the file must not exist
+  kCreateAlways,  // created, or emptied once the share mode admits the open
+};
+// What other opens may do while this one is open.
+enum class FileShare {
+  kReadWrite,  // others may read and write (access mode 0)
+  kNone,       // others may not open the file at all (access mode 1)
+  kRead,       // others may only read (access mode 2)
+};
+
+struct FileMethods {
+  // Opens or creates a file; *fd receives the handle. Share modes hold
+  // between processes and between opens of one process alike. A directory
+  // is EISDIR. 0, kShareConflict or errno.
+  int (*open)(const char *path, FileAccess access, FileDisposition disposition, FileShare share, int *fd);
+  // Closes the handle, which releases every byte-range lock it holds.
+  int (*close)(int fd);
+  // Reads up to len bytes at pos; *done receives the bytes read, fewer only
+  // at the end of the file or on an error. Interrupted and short transfers
+  // are continued. 0 or errno.
+  int (*readAt)(int fd, std::uint64_t pos, void *buf, std::size_t len, std::size_t *done);
+  // Writes len bytes at pos; *done receives the bytes written. 0 or errno.
+  int (*writeAt)(int fd, std::uint64_t pos, const void *data, std::size_t len, std::size_t *done);
+  int (*length)(int fd, std::uint64_t *len);
+  int (*setLength)(int fd, std::uint64_t len);
+  // Asks the system to write the file's buffers to the device.
+  int (*sync)(int fd);
+  // Locks [pos, pos + len), len > 0, for this handle alone; never waits.
+  // The lock belongs to the open handle, not to the process: another handle
+  // of this process conflicts with it, and closing another handle of the
+  // same file leaves it in place. 0, kLockConflict or errno.
+  int (*lockRange)(int fd, std::uint64_t pos, std::uint64_t len);
+  int (*unlockRange)(int fd, std::uint64_t pos, std::uint64_t len);
+  // *locked receives whether another handle holds a lock that overlaps the
+  // range (this handle's own locks are not seen). 0 or errno.
+  int (*testRange)(int fd, std::uint64_t pos, std::uint64_t len, bool *locked);
+  // *readOnly receives whether the file may not be written: no write
+  // permission bit for anyone, or no write access for this process. 0 or
+  // errno.
+  int (*readOnlyAttribute)(const char *path, bool *readOnly);
+};
+
+// The POSIX defaults of the file entries.
+const FileMethods &posixFileMethods();
+
+// How the engine classifies a result of the file entries.
+enum class FileErrorKind {
+  kNotFound,     // no such file or directory, bad name, a directory
+  kTooManyOpen,  // the process or the system has too many open files
+  kDenied,       // permission denied, read-only file system, share conflict
+  kDiskFull,     // no space or quota left
+  kOther,
+};
+FileErrorKind fileErrorKind(int result);
+// A short text for a result (the system's for errno values).
+std::string fileErrorText(int result);
+
 struct Methods {
   // Writes a message with its title to the user (standard error here).
   // Returns 0 or an errno value.
@@ -45,6 +118,8 @@ struct Methods {
   int (*listDirectory)(const char *dir, int (*visit)(const char *name, void *ctx), void *ctx);
   // 0 when the path exists (file or directory), else errno.
   int (*pathExists)(const char *path);
+  // Files (files.cc); see FileMethods.
+  FileMethods file;
 };
 
 // The table in force. Tests may assign entries and must restore them.
@@ -61,6 +136,30 @@ inline int currentDirectory(char *buf, std::size_t size) { return methods().curr
 inline int removeFile(const char *path) { return methods().removeFile(path); }
 inline int renameFile(const char *from, const char *to) { return methods().renameFile(from, to); }
 inline int pathExists(const char *path) { return methods().pathExists(path); }
+
+inline int openFile(const char *path, FileAccess access, FileDisposition disposition, FileShare share, int *fd) {
+  return methods().file.open(path, access, disposition, share, fd);
+}
+inline int closeFile(int fd) { return methods().file.close(fd); }
+inline int readAt(int fd, std::uint64_t pos, void *buf, std::size_t len, std::size_t *done) {
+  return methods().file.readAt(fd, pos, buf, len, done);
+}
+inline int writeAt(int fd, std::uint64_t pos, const void *data, std::size_t len, std::size_t *done) {
+  return methods().file.writeAt(fd, pos, data, len, done);
+}
+inline int fileLength(int fd, std::uint64_t *len) { return methods().file.length(fd, len); }
+inline int setFileLength(int fd, std::uint64_t len) { return methods().file.setLength(fd, len); }
+inline int syncFile(int fd) { return methods().file.sync(fd); }
+inline int lockRange(int fd, std::uint64_t pos, std::uint64_t len) { return methods().file.lockRange(fd, pos, len); }
+inline int unlockRange(int fd, std::uint64_t pos, std::uint64_t len) {
+  return methods().file.unlockRange(fd, pos, len);
+}
+inline int testRange(int fd, std::uint64_t pos, std::uint64_t len, bool *locked) {
+  return methods().file.testRange(fd, pos, len, locked);
+}
+inline int readOnlyAttribute(const char *path, bool *readOnly) {
+  return methods().file.readOnlyAttribute(path, readOnly);
+}
 
 // The number of threads of this process (from the system's own count).
 int threadCount();

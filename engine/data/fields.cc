@@ -53,15 +53,6 @@ int reportUnsupported(const FIELD4 &field) {
   return report(contextOf(field), err::kParm, loc::detail::field_function_not_supported_for_given_field);
 }
 
-// Reports like report() but always returns to the caller: a field that a
-// copy cannot handle is the caller's mistake, not a broken engine, so -910
-// here does not end the process.
-int reportToCaller(CODE4 *c4, int code, long location) {
-  error4out(c4, code, location, nullptr, nullptr, nullptr);
-  if (c4 != nullptr) c4->errorCode2 = location;
-  return code;
-}
-
 // The guard of every writing operation: -935 for a missing field, -1 while
 // the context is in error, -50 when lockEnforce is on and this handle does
 // not hold the current record's lock.
@@ -250,7 +241,7 @@ int copyField(FIELD4 &to, const FIELD4 &from) {
       if (from.type != to.type) return report(contextOf(to), err::kNotSupported, loc::f4assignField);
       return assignBytes(to, bytesOf(from), from.len);
     default:
-      return reportToCaller(contextOf(to), err::kInfo, loc::detail::invalid_field_type);
+      return reportReturning(contextOf(to), err::kInfo, loc::detail::invalid_field_type);
   }
 }
 

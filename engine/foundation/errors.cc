@@ -290,13 +290,18 @@ std::string messageText(int code, long location, const char *d1, const char *d2,
   return text;
 }
 
-int report(CODE4 *c4, int code, long location, const char *d1, const char *d2, const char *d3) {
+int reportReturning(CODE4 *c4, int code, long location, const char *d1, const char *d2, const char *d3) {
   if (c4 != nullptr && c4->errorLog != nullptr) appendToLog(*c4, code, location, {d1, d2, d3});
   error4out(c4, code, location, d1, d2, d3);
   if (c4 != nullptr) {
     c4->errorCode = code;
     c4->errorCode2 = location;
   }
+  return code;
+}
+
+int report(CODE4 *c4, int code, long location, const char *d1, const char *d2, const char *d3) {
+  reportReturning(c4, code, location, d1, d2, d3);
   if (err::isFatal(code)) code4exit(c4);  // does not return
   return code;
 }

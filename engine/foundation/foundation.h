@@ -21,6 +21,13 @@ namespace tablekit {
 int report(CODE4 *c4, int code, long location, const char *d1 = nullptr, const char *d2 = nullptr,
            const char *d3 = nullptr);
 
+// Reports like report() but never ends the process, whatever the code. For
+// -910 raised by a caller's mistake or a damaged file (a skip without a
+// current record, an impossible memo length): a library must not end its
+// host for those; the engine's own broken state still goes through report().
+int reportReturning(CODE4 *c4, int code, long location, const char *d1 = nullptr, const char *d2 = nullptr,
+                    const char *d3 = nullptr);
+
 // The text of an error code from the code table, or "Invalid or Unknown Error
 // Code".
 const char *codeText(int code);

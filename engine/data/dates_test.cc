@@ -12,6 +12,7 @@
 #include "data/data_layer.h"
 #include "foundation/foundation.h"
 #include "platform/platform.h"
+#include "testing/message_capture.h"
 
 namespace tablekit {
 namespace {
@@ -299,24 +300,17 @@ TEST(IndexKeys, DateKeysAreDayNumbers) {
   EXPECT_DOUBLE_EQ(2451546.0, key);
 }
 
-// Captures messages instead of printing them.
-std::vector<std::string> gShown;
-int captureMessage(const char *, const char *text) {
-  gShown.push_back(text);
-  return 0;
-}
 
 class DatePictureTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    gShown.clear();
-    platform::methods().showMessage = captureMessage;
     ASSERT_EQ(0, code4initLow(&c4_, 0, TK_HEADER_VERSION, sizeof(CODE4), 1));
   }
   void TearDown() override {
     code4initUndo(&c4_);
     platform::methods() = platform::defaultMethods();
   }
+  test_support::MessageCapture capture_;
   CODE4 c4_;
 };
 
@@ -327,7 +321,7 @@ TEST_F(DatePictureTest, DefaultAndChange) {
   const std::string longest(19, 'D');
   EXPECT_EQ(0, code4dateFormatSet(&c4_, longest.c_str()));
   EXPECT_EQ(longest, code4dateFormat(&c4_));
-  EXPECT_TRUE(gShown.empty());
+  EXPECT_TRUE(test_support::MessageCapture::shown().empty());
 }
 
 TEST_F(DatePictureTest, TwentyCharactersAreRefused) {
@@ -336,7 +330,7 @@ TEST_F(DatePictureTest, TwentyCharactersAreRefused) {
   EXPECT_STREQ("MM/DD/YY", code4dateFormat(&c4_));
   EXPECT_EQ(err::kParm, c4_.errorCode);
   EXPECT_EQ(loc::code4dateFormatSet, c4_.errorCode2);
-  EXPECT_EQ(1u, gShown.size());
+  EXPECT_EQ(1u, test_support::MessageCapture::shown().size());
 }
 
 TEST_F(DatePictureTest, MissingArgumentsAndErrorState) {

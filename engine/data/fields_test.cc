@@ -11,6 +11,7 @@
 #include "data/data_layer.h"
 #include "foundation/foundation.h"
 #include "platform/platform.h"
+#include "testing/message_capture.h"
 
 namespace tablekit {
 namespace {
@@ -73,17 +74,10 @@ class MemoryTable {
   std::vector<char> record_;
 };
 
-std::vector<std::string> gShown;
-int captureMessage(const char *, const char *text) {
-  gShown.push_back(text);
-  return 0;
-}
 
 class FieldTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    gShown.clear();
-    platform::methods().showMessage = captureMessage;
     ASSERT_EQ(0, code4initLow(&c4_, 0, TK_HEADER_VERSION, sizeof(CODE4), 1));
   }
   void TearDown() override {
@@ -94,16 +88,17 @@ class FieldTest : public ::testing::Test {
   void expectReported(int code, long location) {
     EXPECT_EQ(code, c4_.errorCode);
     EXPECT_EQ(location, c4_.errorCode2);
-    EXPECT_EQ(1u, gShown.size());
+    EXPECT_EQ(1u, test_support::MessageCapture::shown().size());
     c4_.errorCode = 0;
     c4_.errorCode2 = 0;
-    gShown.clear();
+    test_support::MessageCapture::shown().clear();
   }
   void expectNothingReported() {
     EXPECT_EQ(0, c4_.errorCode);
-    EXPECT_TRUE(gShown.empty());
+    EXPECT_TRUE(test_support::MessageCapture::shown().empty());
   }
 
+  test_support::MessageCapture capture_;
   CODE4 c4_;
 };
 
@@ -137,9 +132,9 @@ TEST_F(FieldTest, UnknownNameIsReportedUnlessSilenced) {
 TEST_F(FieldTest, UnknownNameMessageNamesIt) {
   MemoryTable t(c4_, {{"NAME", 'C', 10, 0}});
   d4field(t.data(), "CLP99");
-  ASSERT_EQ(1u, gShown.size());
-  EXPECT_NE(std::string::npos, gShown[0].find("CLP99"));
-  EXPECT_NE(std::string::npos, gShown[0].find("Unrecognized Field Name"));
+  ASSERT_EQ(1u, test_support::MessageCapture::shown().size());
+  EXPECT_NE(std::string::npos, test_support::MessageCapture::shown()[0].find("CLP99"));
+  EXPECT_NE(std::string::npos, test_support::MessageCapture::shown()[0].find("Unrecognized Field Name"));
 }
 
 TEST_F(FieldTest, LookupByNumber) {
@@ -195,10 +190,10 @@ TEST_F(FieldTest, MissingArgumentsAreReported) {
   EXPECT_EQ(err::kParmNull, f4assignField(nullptr, nullptr));
   EXPECT_EQ(nullptr, f4str(nullptr));
   EXPECT_EQ(0.0, f4double(nullptr));
-  EXPECT_EQ(8u, gShown.size());  // shown even without a context
+  EXPECT_EQ(8u, test_support::MessageCapture::shown().size());  // shown even without a context
 
   MemoryTable t(c4_, {{"A", 'C', 3, 0}});
-  gShown.clear();
+  test_support::MessageCapture::shown().clear();
   EXPECT_EQ(err::kParmNull, f4assign(t.field("A"), nullptr));
   expectReported(err::kParmNull, loc::f4assign);
   EXPECT_EQ(err::kParmNull, f4assignN(t.field("A"), nullptr, 2));
@@ -503,7 +498,7 @@ TEST_F(FieldTest, ErrorStateRefusesEveryWrite) {
   EXPECT_EQ("    ", t.bytes("N"));
   EXPECT_EQ(0, t.data()->recordChanged);
   EXPECT_EQ(err::kOpen, c4_.errorCode);
-  EXPECT_TRUE(gShown.empty());
+  EXPECT_TRUE(test_support::MessageCapture::shown().empty());
   // Reading still works.
   EXPECT_STREQ("abc", f4str(t.field("A")));
 }
@@ -575,7 +570,7 @@ TEST_F(FieldTest, IncompatibleCopiesAreRefused) {
     EXPECT_EQ(c.rc == -1 ? err::kParm : c.rc, c4_.errorCode);
     EXPECT_EQ(c.location, c4_.errorCode2);
     c4_.errorCode = 0;
-    gShown.clear();
+    test_support::MessageCapture::shown().clear();
   }
 }
 

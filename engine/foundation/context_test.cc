@@ -7,26 +7,12 @@
 
 #include "foundation/foundation.h"
 #include "platform/platform.h"
+#include "testing/message_capture.h"
 
 namespace tablekit {
 namespace {
 
-// Collects every message the engine shows instead of printing it.
-class MessageCapture {
- public:
-  MessageCapture() {
-    shown().clear();
-    platform::methods().showMessage = [](const char *title, const char *text) {
-      shown().push_back(std::string(title) + "|" + text);
-      return 0;
-    };
-  }
-  ~MessageCapture() { platform::methods().showMessage = platform::defaultMethods().showMessage; }
-  static std::vector<std::string> &shown() {
-    static std::vector<std::string> messages;
-    return messages;
-  }
-};
+using test_support::MessageCapture;
 
 TEST(Context, DefaultsAfterInit) {
   CODE4 cb;
@@ -74,7 +60,7 @@ TEST(Context, HeaderVersionMismatchIsReportedWithBothVersions) {
   EXPECT_EQ(-1095, code4initLow(&cb, 0, 6400, sizeof(CODE4), 1));
   ASSERT_EQ(1u, MessageCapture::shown().size());
   const std::string &text = MessageCapture::shown()[0];
-  EXPECT_EQ(0u, text.find("TABLEKIT ERROR|"));
+  EXPECT_EQ("TABLEKIT ERROR", MessageCapture::titles()[0]);
   EXPECT_NE(std::string::npos, text.find("Application/Library version mismatch\r\n"));
   EXPECT_NE(std::string::npos, text.find("Library: 6500\r\nHeaders: 6400\r\n"));
 }

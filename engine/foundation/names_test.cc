@@ -11,32 +11,14 @@
 
 #include "foundation/foundation.h"
 #include "platform/platform.h"
+#include "testing/message_capture.h"
 
 namespace tablekit {
 namespace {
 
 namespace fs = std::filesystem;
 
-// Collects the messages the reporter shows instead of printing them.
-class MessageCapture {
- public:
-  MessageCapture() {
-    shown().clear();
-    platform::methods().showMessage = [](const char *, const char *text) {
-      shown().push_back(text);
-      return 0;
-    };
-  }
-  ~MessageCapture() { platform::methods().showMessage = platform::defaultMethods().showMessage; }
-  static std::vector<std::string> &shown() {
-    static std::vector<std::string> messages;
-    return messages;
-  }
-  // Whether exactly one report was shown and it carries the code's text.
-  static bool reportedOnce(int code) {
-    return shown().size() == 1 && shown()[0].find(codeText(code)) != std::string::npos;
-  }
-};
+using test_support::MessageCapture;
 
 // A fresh directory, removed with everything in it at the end of the test.
 class TempDir {

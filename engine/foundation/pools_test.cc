@@ -12,6 +12,7 @@
 
 #include "foundation/foundation.h"
 #include "platform/platform.h"
+#include "testing/message_capture.h"
 
 // Huge requests below must fail with a null result under the sanitizers'
 // allocators too, as they do with the C library's. The runtimes look these
@@ -168,22 +169,7 @@ TEST_F(ListTest, SeekFindsOnlyNodesOnTheList) {
 // ---------------------------------------------------------------------------
 // Pools and allocation, inside a live context.
 
-// Collects every message the engine shows instead of printing it.
-class MessageCapture {
- public:
-  MessageCapture() {
-    shown().clear();
-    platform::methods().showMessage = [](const char *title, const char *text) {
-      shown().push_back(std::string(title) + "|" + text);
-      return 0;
-    };
-  }
-  ~MessageCapture() { platform::methods().showMessage = platform::defaultMethods().showMessage; }
-  static std::vector<std::string> &shown() {
-    static std::vector<std::string> messages;
-    return messages;
-  }
-};
+using test_support::MessageCapture;
 
 class PoolTest : public ::testing::Test {
  protected:

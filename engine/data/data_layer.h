@@ -46,4 +46,100 @@ long fieldDayNumber(const char *bytes, unsigned len);
 // or followed by blanks up to len.
 void fieldAssignDayNumber(char *bytes, unsigned len, long dayNumber);
 
+// ---------------------------------------------------------------------------
+// The .DBF data file (open.cc reads it; table creation and the header rewrite
+// write it). All integers little-endian.
+//
+//   offset  size    content
+//   0       1       version byte; bit 7 (0x80) = a memo file belongs to the
+//                   table, except for 0x30, where flags bit 1 decides
+//   1       3       date of last update: year - 1900, month, day
+//   4       4       record count, signed; never negative
+//   8       2       header length: the file offset of record 1; > 32
+//   10      2       record width, deletion flag included; never 0
+//   12      16      reserved, zero
+//   28      1       flags: 0x01 production index, 0x02 memo file (0x30 only)
+//   29      3       reserved, zero
+//   32      32 x n  field descriptors (below), in record order
+//   32+32n  1       terminator 0x0D; bytes after it up to the header length
+//                   are ignored
+//   hdr     w x c   the records: record r at hdr + (r - 1) x w
+//   end     1       end-of-file marker 0x1A
+//
+// Field descriptor (32 bytes):
+//   0       11      name, NUL-padded, at most 10 significant characters
+//   11      1       type code (upper-cased when read)
+//   12      4       reserved
+//   16      1       length (low byte)
+//   17      1       decimals for N and F (and B in version 0x30 tables); the
+//                   high byte of the length for C, I, O, P, Q, R, V, W and 5
+//   18      13      reserved
+//   31      1       production-tag flag (not read)
+namespace dbf {
+constexpr unsigned kHeaderSize = 32;
+constexpr unsigned kVersion = 0;
+constexpr unsigned kDate = 1;
+constexpr unsigned kRecordCount = 4;
+constexpr unsigned kHeaderLength = 8;
+constexpr unsigned kRecordWidth = 10;
+constexpr unsigned kFlags = 28;
+
+constexpr unsigned kDescriptorSize = 32;
+constexpr unsigned kFieldName = 0;
+constexpr unsigned kFieldNameSize = 11;
+constexpr unsigned kFieldType = 11;
+constexpr unsigned kFieldLength = 16;
+constexpr unsigned kFieldDecimals = 17;
+
+constexpr unsigned char kTerminator = 0x0D;
+constexpr unsigned char kEndOfFile = 0x1A;
+constexpr unsigned char kFlagProductionIndex = 0x01;
+constexpr unsigned char kFlagMemo = 0x02;
+constexpr unsigned char kVersionMemoBit = 0x80;
+constexpr unsigned char kVersionFlagsDecideMemo = 0x30;
+
+// The memo file's block size: 16 bits at offset 20 of its 24-byte header.
+constexpr unsigned kMemoHeaderSize = 24;
+constexpr unsigned kMemoBlockSize = 20;
+
+// Little-endian integers of the header.
+inline unsigned readU16(const unsigned char *p) { return p[0] | (static_cast<unsigned>(p[1]) << 8); }
+inline long readI32(const unsigned char *p) {
+  const unsigned long u = p[0] | (static_cast<unsigned long>(p[1]) << 8) | (static_cast<unsigned long>(p[2]) << 16) |
+                          (static_cast<unsigned long>(p[3]) << 24);
+  return static_cast<long>(static_cast<int>(static_cast<unsigned>(u)));
+}
+}  // namespace dbf
+
+// ---------------------------------------------------------------------------
+// Tables: opening, closing, record counts (open.cc, close.cc, counts.cc)
+
+// Releases one user of a DFILE4 (the caller has already unlinked its DATA4):
+// the user count drops, and at the last user (or for a file kept without
+// users) the file is closed for real:
+// descriptor bytes freed, memo file and data file closed (deleted when the
+// context's doRemove is 1), the DFILE4 taken out of the context's list and
+// given back to its pool. Returns 0 or the first negative code of the close
+// (already reported).
+int dfile4release(DFILE4 &file);
+
+// Frees what opening built for a handle: the record buffers and the field
+// array (one block or several, as buffersOneBlock says) and the memo entries
+// with their contents. Leaves the pointers null.
+void freeHandleParts(DATA4 &data);
+
+// The contents an F4MEMO points at while it has no buffer of its own: an
+// empty text followed by a second NUL. Shared by every handle; never written.
+char *emptyMemoContents();
+
+// The lock tests behind the record counts. Until the lock bookkeeping exists
+// these answer from the share mode alone, as recordLockedByHandle does: a
+// file opened in access mode 1 or 2 counts as locked by every handle of this
+// process; otherwise only the owner ids in the DFILE4 (never set yet) count.
+// The locking unit replaces these bodies.
+//   countLockedByAny: the file lock or the append lock is held by any handle.
+//   countLockedBy: the file lock or the append lock is held by handle id.
+bool countLockedByAny(const DFILE4 &file);
+bool countLockedBy(const DFILE4 &file, long handleId);
+
 }  // namespace tablekit::data

@@ -208,9 +208,13 @@ TK_EXPORT int code4initUndo(CODE4 *c4) {
 
 TK_EXPORT int code4close(CODE4 *c4) {
   if (c4 == nullptr) return report(nullptr, err::kParmNull, loc::code4closeAll);
-  // Tables are the only things a context keeps open; none can be open
-  // until the data layer exists, so there is nothing to close yet.
-  return 0;
+  // Every close takes its handle out of the list.
+  int result = 0;
+  while (auto *data = static_cast<DATA4 *>(l4first(&c4->dataList))) {
+    const int rc = d4close(data);
+    if (rc < 0) result = rc;
+  }
+  return result;
 }
 
 TK_EXPORT void code4exit(CODE4 *c4) {

@@ -17,8 +17,8 @@ extern "C" int cFaceRun(void);
 
 namespace {
 
-std::string sourceDir() { return std::getenv("TK_SOURCE_DIR"); }
-std::string binDir() { return std::getenv("TK_BIN_DIR"); }
+std::string sourceDir() { return TK_TEST_SOURCE_DIR; }
+std::string binDir() { return TK_TEST_BIN_DIR; }
 
 // Every operation the public header declares.
 std::set<std::string> declaredOperations() {
@@ -27,7 +27,7 @@ std::set<std::string> declaredOperations() {
   text << in.rdbuf();
   std::string all = text.str();
   std::set<std::string> names;
-  std::regex decl(R"(TK_EXPORT[^;(]*?\b([A-Za-z_][A-Za-z0-9_]*)\s*\()");
+  std::regex decl(R"((?:^|\n)TK_EXPORT[^;(]*?\b([A-Za-z_][A-Za-z0-9_]*)\s*\()");
   for (auto it = std::sregex_iterator(all.begin(), all.end(), decl); it != std::sregex_iterator(); ++it)
     names.insert((*it)[1].str());
   return names;

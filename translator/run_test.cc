@@ -29,10 +29,8 @@ std::string envOr(const char *name, const std::string &fallback) {
   return value != nullptr && *value != '\0' ? std::string(value) : fallback;
 }
 
-std::string remitexPath() {
-  return envOr("TK_BIN_DIR", fs::path(REMITEX_PATH).parent_path().string()) + "/remitex";
-}
-std::string sourceDir() { return envOr("TK_SOURCE_DIR", SOURCE_DIR); }
+std::string remitexPath() { return REMITEX_PATH; }
+std::string sourceDir() { return TK_TEST_SOURCE_DIR; }
 std::string interopDir() { return sourceDir() + "/../shared/interop/835"; }
 
 std::string readBytes(const fs::path &path) {

@@ -217,6 +217,17 @@ class SequentialTest : public ::testing::TestWithParam<Mode> {
     Monitor::waitParked();
   }
 
+  // The file holds contents (8192 bytes); reader_ reads it double-buffered
+  // in halves of 2048 and has delivered the first half into got. The read
+  // ahead of the second half waits in the queue behind the parked
+  // advance-read worker. Workers only.
+  void startWithReadAheadHeld(const std::string &contents, char *got) {
+    openWith(contents);
+    parkWorker(false);
+    ASSERT_EQ(0, file4seqReadInitDo(&reader_, &file_, 0, readBuffer_, sizeof readBuffer_, 1));
+    ASSERT_EQ(2048u, file4seqRead(&reader_, got, 2048));
+  }
+
   // Compares transfers with what was expected of them.
   void expectTransfers(const std::vector<Expected> &expected, const std::vector<Transfer> &got) {
     ASSERT_EQ(expected.size(), got.size()) << describe(got);
@@ -244,6 +255,8 @@ class SequentialTest : public ::testing::TestWithParam<Mode> {
   FILE4 file_{};
   FILE4 blocker_{};
   char blockerBytes_[16] = {};
+  char readBuffer_[4096] = {};
+  FILE4SEQ_READ reader_{};
   const std::string path_ = dir_ / "SEQ.DAT";
 };
 
@@ -328,21 +341,16 @@ TEST_P(SequentialTest, ReadAllGivesExactlyWhatWasAskedOrReportsTheShortRead) {
 TEST_P(SequentialTest, ReadAheadAbandonedByAPartlyOverlappingWriteIsReadAgain) {
   if (!workers()) GTEST_SKIP() << "without workers a read ahead is done before anything can overlap it";
   const std::string contents = pattern(8192);
-  openWith(contents);
-  parkWorker(false);
-  char buffer[4096];
-  FILE4SEQ_READ reader;
-  ASSERT_EQ(0, file4seqReadInitDo(&reader, &file_, 0, buffer, sizeof buffer, 1));
   std::vector<char> got(8192);
-  ASSERT_EQ(2048u, file4seqRead(&reader, got.data(), 2048));  // queues 2048..4095, held behind the blocker
+  ASSERT_NO_FATAL_FAILURE(startWithReadAheadHeld(contents, got.data()));
 
   // A write of 3000..4999 only partly covers the queued read: it is abandoned.
   const std::string written = pattern(2000, 7);
   ASSERT_EQ(0, file4write(&file_, 3000, written.data(), static_cast<unsigned>(written.size())));
   Monitor::release();
 
-  ASSERT_EQ(6144u, file4seqRead(&reader, got.data() + 2048, 6144));
-  file4seqReadWait(&reader);
+  ASSERT_EQ(6144u, file4seqRead(&reader_, got.data() + 2048, 6144));
+  file4seqReadWait(&reader_);
   std::string expected = contents;
   expected.replace(3000, written.size(), written);
   EXPECT_EQ(expected, std::string(got.begin(), got.end()));
@@ -354,20 +362,15 @@ TEST_P(SequentialTest, ReadAheadAbandonedByAPartlyOverlappingWriteIsReadAgain) {
 
 TEST_P(SequentialTest, ReadAheadCoveredByAWriteDeliversTheWrittenBytes) {
   if (!workers()) GTEST_SKIP() << "without workers a read ahead is done before anything can cover it";
-  openWith(pattern(8192));
-  parkWorker(false);
-  char buffer[4096];
-  FILE4SEQ_READ reader;
-  ASSERT_EQ(0, file4seqReadInitDo(&reader, &file_, 0, buffer, sizeof buffer, 1));
   std::vector<char> got(8192);
-  ASSERT_EQ(2048u, file4seqRead(&reader, got.data(), 2048));
+  ASSERT_NO_FATAL_FAILURE(startWithReadAheadHeld(pattern(8192), got.data()));
 
   const std::string written = pattern(8192, 9);
   ASSERT_EQ(0, file4write(&file_, 0, written.data(), static_cast<unsigned>(written.size())));
   Monitor::release();
 
-  ASSERT_EQ(6144u, file4seqRead(&reader, got.data() + 2048, 6144));
-  file4seqReadWait(&reader);
+  ASSERT_EQ(6144u, file4seqRead(&reader_, got.data() + 2048, 6144));
+  file4seqReadWait(&reader_);
   EXPECT_EQ(written.substr(2048), std::string(got.begin() + 2048, got.end()));
   // 2048..4095 came from the write, not from the disk.
   expectTransfers(std::vector<Expected>{{0, 2048, By::kCaller}} + run(4096, 2048, 3, By::kWorker), Monitor::reads());
@@ -375,16 +378,11 @@ TEST_P(SequentialTest, ReadAheadCoveredByAWriteDeliversTheWrittenBytes) {
 
 TEST_P(SequentialTest, ReadWaitReturnsWhenClosingTheFileDroppedItsReadAhead) {
   if (!workers()) GTEST_SKIP() << "without workers nothing is ever left queued";
-  openWith(pattern(8192));
-  parkWorker(false);
-  char buffer[4096];
-  FILE4SEQ_READ reader;
-  ASSERT_EQ(0, file4seqReadInitDo(&reader, &file_, 0, buffer, sizeof buffer, 1));
   char got[2048];
-  ASSERT_EQ(2048u, file4seqRead(&reader, got, sizeof got));
+  ASSERT_NO_FATAL_FAILURE(startWithReadAheadHeld(pattern(8192), got));
   ASSERT_EQ(0, file4close(&file_));  // drops the queued read without completing it
-  file4seqReadWait(&reader);         // must not wait for it
-  EXPECT_EQ(0u, file4seqRead(&reader, got, sizeof got));
+  file4seqReadWait(&reader_);        // must not wait for it
+  EXPECT_EQ(0u, file4seqRead(&reader_, got, sizeof got));
   Monitor::release();
   expectTransfers({{0, 2048, By::kCaller}}, Monitor::reads());  // the dropped read never ran
 }

@@ -1,6 +1,7 @@
 // Helpers for the file layer's tests: a temporary directory, a context whose
 // messages are captured, whole-file reads and writes that bypass the engine,
-// and a forked child process that the test drives through pipes.
+// and a forked child process that the test drives through pipes. A child
+// starts with none of the parent's open files.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -119,8 +120,12 @@ class Child {
     }
     pid_ = ::fork();
     if (pid_ == 0) {
-      ::close(toChild[1]);
-      ::close(toParent[0]);
+      // The child keeps none of the parent's files: an inherited handle
+      // would keep the parent's locks and share markers alive after the
+      // parent closed its own.
+      for (int fd = 3; fd < 1024; ++fd) {
+        if (fd != toChild[0] && fd != toParent[1]) ::close(fd);
+      }
       const int status = body(Channel(toChild[0], toParent[1]));
       ::_exit(status);  // no test-framework exit handlers in the child
     }

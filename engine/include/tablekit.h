@@ -313,6 +313,15 @@ typedef struct FIELD4INFO_st {
   unsigned short nulls;
 } FIELD4INFO;
 
+/* One row of a tag-description array; the array ends with a null name. */
+typedef struct TAG4INFO_st {
+  char *name;
+  const char *expression;
+  const char *filter;
+  short unique;             /* 0, or r4unique, r4uniqueContinue or -340 */
+  unsigned short descending; /* 0 or r4descending */
+} TAG4INFO;
+
 /* The shared record of one physical data file within a context. */
 typedef struct DATA4FILE_st {
   LINK4 link;               /* the context's list of data files */
@@ -671,6 +680,94 @@ TK_EXPORT double date4formatMdx(const char *date);
 TK_EXPORT int date4formatMdx2(const char *date, double *out);
 TK_EXPORT const char *code4dateFormat(CODE4 *c4);
 TK_EXPORT int code4dateFormatSet(CODE4 *c4, const char *picture);
+
+/* ------------------------------------------------------------------------
+ * Appending, writing, zapping, flushing and closing.
+ * ---------------------------------------------------------------------- */
+TK_EXPORT void d4blank(DATA4 *data);
+TK_EXPORT void d4delete(DATA4 *data);
+TK_EXPORT void d4recall(DATA4 *data);
+TK_EXPORT int d4deleted(DATA4 *data);
+TK_EXPORT int d4changed(DATA4 *data, int flag);
+TK_EXPORT int d4appendStart(DATA4 *data, int useMemoEntries);
+TK_EXPORT int d4append(DATA4 *data);
+TK_EXPORT int d4appendBlank(DATA4 *data);
+TK_EXPORT int d4writeLow(DATA4 *data, long recNo, int unlock, int lock);
+TK_EXPORT int d4update(DATA4 *data);
+TK_EXPORT int d4updateRecord(DATA4 *data, int unlock, int doLock);
+TK_EXPORT int d4flush(DATA4 *data);
+TK_EXPORT int code4flush(CODE4 *c4);
+TK_EXPORT int d4zap(DATA4 *data, long first, long last);
+TK_EXPORT int d4unappend(DATA4 *data);
+
+/* ------------------------------------------------------------------------
+ * Record locking between handles and processes.
+ * ---------------------------------------------------------------------- */
+TK_EXPORT int d4lockTest(DATA4 *data, long recNo, int lockType);
+TK_EXPORT int d4lockTestAppend(DATA4 *data);
+TK_EXPORT int dfile4lockTestFile(DATA4FILE *file, long clientId, long owner, int lockType);
+TK_EXPORT int dfile4lockTestAppend(DATA4FILE *file, long clientId, long owner);
+TK_EXPORT int d4lock(DATA4 *data, long recNo);
+TK_EXPORT int d4lockInternal(DATA4 *data, long recNo, int autoUnlock, int lockType);
+TK_EXPORT int d4lockAppend(DATA4 *data);
+TK_EXPORT int d4lockAppendInternal(DATA4 *data, int autoUnlock);
+TK_EXPORT int d4lockFile(DATA4 *data);
+TK_EXPORT int d4lockFileInternal(DATA4 *data, int autoUnlock, int lockType);
+TK_EXPORT int d4lockAll(DATA4 *data);
+TK_EXPORT int d4lockAllInternal(DATA4 *data, int autoUnlock);
+TK_EXPORT int d4lockAppendRecord(DATA4 *data, int autoUnlock);
+TK_EXPORT int dfile4lockIndex(DATA4FILE *file, long owner);
+TK_EXPORT int d4lockAdd(DATA4 *data, long recNo);
+TK_EXPORT int d4lockAddAppend(DATA4 *data);
+TK_EXPORT int d4lockAddFile(DATA4 *data);
+TK_EXPORT int d4lockAddAll(DATA4 *data);
+TK_EXPORT int code4lock(CODE4 *c4);
+TK_EXPORT int d4unlock(DATA4 *data);
+TK_EXPORT int d4unlockLow(DATA4 *data, long owner, int force);
+TK_EXPORT int d4unlockRecord(DATA4 *data, long recNo);
+TK_EXPORT int d4unlockRecords(DATA4 *data, long owner);
+TK_EXPORT int d4unlockAppend(DATA4 *data, long owner);
+TK_EXPORT int d4unlockFile(DATA4 *data, long owner);
+TK_EXPORT int d4unlockData(DATA4 *data, long owner);
+TK_EXPORT int dfile4unlockIndex(DATA4FILE *file, long owner);
+TK_EXPORT int code4unlock(CODE4 *c4);
+
+/* ------------------------------------------------------------------------
+ * Memo contents.
+ * ---------------------------------------------------------------------- */
+TK_EXPORT unsigned f4memoLen(FIELD4 *field);
+TK_EXPORT char *f4memoPtr(FIELD4 *field);
+TK_EXPORT char *f4memoStr(FIELD4 *field);
+TK_EXPORT unsigned f4memoNcpy(FIELD4 *field, char *dst, unsigned n);
+TK_EXPORT int f4memoAssign(FIELD4 *field, const char *text);
+TK_EXPORT int f4memoAssignN(FIELD4 *field, const void *bytes, unsigned n);
+TK_EXPORT int f4memoSetLen(FIELD4 *field, unsigned n);
+TK_EXPORT int f4memoFree(FIELD4 *field);
+
+/* ------------------------------------------------------------------------
+ * Table creation.
+ * ---------------------------------------------------------------------- */
+TK_EXPORT DATA4 *d4create(CODE4 *c4, const char *name, const FIELD4INFO *fields, const TAG4INFO *tags);
+TK_EXPORT DATA4 *d4createTemp(CODE4 *c4, const FIELD4INFO *fields, const TAG4INFO *tags);
+
+/* ------------------------------------------------------------------------
+ * Navigation in record-number order.
+ * ---------------------------------------------------------------------- */
+TK_EXPORT int d4goLow(DATA4 *data, long recNo, int keepOld);
+TK_EXPORT int d4go(DATA4 *data, long recNo);
+TK_EXPORT int d4top(DATA4 *data);
+TK_EXPORT int d4bottom(DATA4 *data);
+TK_EXPORT int d4skip(DATA4 *data, long n);
+TK_EXPORT int d4goEof(DATA4 *data);
+TK_EXPORT int d4goBof(DATA4 *data);
+TK_EXPORT int d4bof(DATA4 *data);
+TK_EXPORT int d4eof(DATA4 *data);
+TK_EXPORT long d4recNo(DATA4 *data);
+TK_EXPORT double d4position(DATA4 *data);
+TK_EXPORT int d4position2(DATA4 *data, double *out);
+TK_EXPORT int d4positionSet(DATA4 *data, double position);
+TK_EXPORT int d4refresh(DATA4 *data);
+TK_EXPORT int d4refreshRecord(DATA4 *data);
 
 #ifdef __cplusplus
 }

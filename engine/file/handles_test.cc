@@ -169,7 +169,7 @@ TEST_F(HandlesTest, OpenRefusesAnUnknownAccessMode) {
   c4_.accessMode = 3;
   EXPECT_EQ(err::kOpen, file4open(&file_, &c4_, path.c_str(), 0));
   c4_.errorCode = 0;
-  EXPECT_EQ(err::kCreate, file4create(&other_, &c4_, (dir_ / "U.DBF").c_str(), 0));
+  EXPECT_EQ(err::kCreate, file4create(&other_, &c4_, (dir_ / "U.DBF").c_str(), 1));
 }
 
 TEST_F(HandlesTest, NullArguments) {
@@ -290,7 +290,7 @@ TEST_F(HandlesTest, WriteReadLengthAndCut) {
 }
 
 TEST_F(HandlesTest, APendingConditionBlocksLengthChanges) {
-  ASSERT_EQ(0, file4create(&file_, &c4_, (dir_ / "T.DBF").c_str(), 0));
+  ASSERT_EQ(0, file4create(&file_, &c4_, (dir_ / "T.DBF").c_str(), 1));
   c4_.errorCode = r4noOpen;
   EXPECT_EQ(-1, file4lenSetLow(&file_, 0));
 }
@@ -325,7 +325,7 @@ TEST_F(HandlesTest, FailedWritesAreReportedWithTheName) {
 }
 
 TEST_F(HandlesTest, FailedSyncIsAFlushFailure) {
-  ASSERT_EQ(0, file4create(&file_, &c4_, (dir_ / "T.DBF").c_str(), 0));
+  ASSERT_EQ(0, file4create(&file_, &c4_, (dir_ / "T.DBF").c_str(), 1));
   platform::methods().file.sync = [](int) { return EIO; };
   c4_.errorCode = r4noOpen;  // a condition set before is put back
   EXPECT_EQ(err::kOptFlush, file4flush(&file_));

@@ -107,7 +107,7 @@ class RequestsTest : public ::testing::Test {
     platform::methods().file.readAt = gateReadAt;
     writeWhole(path_, std::string(200, 'd'));
     ASSERT_EQ(0, file4open(&file_, &c4_, path_.c_str(), 0));
-    ASSERT_EQ(0, file4create(&parking_, &c4_, (dir_ / "P.DBF").c_str(), 0));
+    ASSERT_EQ(0, file4create(&parking_, &c4_, (dir_ / "P.DBF").c_str(), 1));
   }
   void TearDown() override {
     release();

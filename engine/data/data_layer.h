@@ -98,16 +98,20 @@ constexpr unsigned char kFlagMemo = 0x02;
 constexpr unsigned char kVersionMemoBit = 0x80;
 constexpr unsigned char kVersionFlagsDecideMemo = 0x30;
 
-// The memo file's block size: 16 bits at offset 20 of its 24-byte header.
-constexpr unsigned kMemoHeaderSize = 24;
-constexpr unsigned kMemoBlockSize = 20;
-
-// Little-endian integers of the header.
+// Little-endian integers, as the data and memo files store them.
 inline unsigned readU16(const unsigned char *p) { return p[0] | (static_cast<unsigned>(p[1]) << 8); }
 inline long readI32(const unsigned char *p) {
   const unsigned long u = p[0] | (static_cast<unsigned long>(p[1]) << 8) | (static_cast<unsigned long>(p[2]) << 16) |
                           (static_cast<unsigned long>(p[3]) << 24);
   return static_cast<long>(static_cast<int>(static_cast<unsigned>(u)));
+}
+inline void writeU16(unsigned char *p, unsigned value) {
+  p[0] = static_cast<unsigned char>(value & 0xFF);
+  p[1] = static_cast<unsigned char>((value >> 8) & 0xFF);
+}
+inline void writeI32(unsigned char *p, long value) {
+  const auto u = static_cast<unsigned long>(value);
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<unsigned char>((u >> (8 * i)) & 0xFF);
 }
 }  // namespace dbf
 
@@ -158,5 +162,125 @@ bool countLockedBy(const DFILE4 &file, long handleId);
 // day). Called at the last close of a changed file and when the append or
 // file lock is released while the date-pending flag is set.
 void headerDateToday(DFILE4 &file);
+
+// ---------------------------------------------------------------------------
+// Memo (memo.cc, memo_file.cc)
+//
+// A table's memo file (.DBT) keeps the contents of its M, G and B fields in
+// runs of fixed-size blocks; a memo field of a record holds the number of its
+// memo's first block as text (blank or 0: no memo). A handle keeps each memo
+// field's contents in its F4MEMO entry: assigned there, written to the memo
+// file when the record is appended or written. The file's layout and its
+// chain of free runs are drawn in memo_file.cc.
+
+// The block size of a memo file in bytes (the record keeps it in 16 bits).
+inline unsigned memoBlockSize(const MEMO4FILE &memo) { return static_cast<unsigned short>(memo.blockSize); }
+
+// Opens the memo file of a table whose data file is named dataName (its
+// extension replaced by the context's memo extension) into file.memoFile
+// and takes the block size from its header. 0, a negative code (reported),
+// or 70 when the file was not opened while errOpen is 0. On failure the
+// memo file may be left open: releasing the DFILE4 closes it.
+[[nodiscard]] int memoFileOpen(DATA4FILE &file, const char *dataName);
+
+// Creates the memo file of a new table named like dataName: the 24-byte
+// header and nothing else, with the context's memoBlockSize rounded up to a
+// multiple of 512 (the setting keeps the rounded value). The file stays open
+// in memo (closing it is the caller's). 0, or a nonzero code: negative
+// (reported), or 60 when the file was not created while errCreate is 0.
+[[nodiscard]] int memoFileCreate(CODE4 &c4, const char *dataName, MEMO4FILE &memo);
+
+// Reads the memo whose first block is block into *contents, a buffer of
+// *capacity + 2 bytes (or the empty contents while *capacity is 0); a
+// buffer too small is freed and one of L + 2 bytes allocated. *len receives
+// the length L (0 for block <= 0 or a first block without the memo marker),
+// and two NULs follow the contents. 0, -910 (reported, not fatal) for a
+// memo whose length cannot be (0xFFFFFFFF, or reaching past the end of the
+// file), or another negative code. On failure *len is 0, and when the
+// buffer could not be allocated it is the empty contents again.
+[[nodiscard]] int memo4fileRead(MEMO4FILE &memo, long block, char **contents, unsigned *capacity, unsigned *len);
+
+// Stores n bytes as a memo. *block holds the field's current block number
+// on entry (0: none) and the new one on return (0 when n is 0). The old memo's
+// blocks are freed, and the new memo is put into the tail of the old run
+// when it fits there, else into the tail of the first free run long enough,
+// else at the end of the file. 0 or a negative code (reported); -1110 for a
+// damaged free chain.
+[[nodiscard]] int memo4fileWrite(MEMO4FILE &memo, long *block, const void *bytes, unsigned n);
+
+// One entry of the free chain: a run of free blocks, the header (first 0,
+// length 0) or the end (the first block beyond the end of the file, of
+// unlimited length).
+struct MemoRun {
+  long first = 0;  // first block
+  long next = 0;   // first block of the next run
+  long len = 0;    // blocks; for the end entry the whole rest of the file
+  bool end = false;
+};
+
+// The entry of the free chain that follows from: the run at from.next, or
+// the end entry when from.next lies at or beyond the end of the file
+// (fileBlocks blocks, the last perhaps partly written). 0, or -1110
+// (reported) for a chain that does not run forward without overlaps.
+[[nodiscard]] int memo4fileChainSkip(MEMO4FILE &memo, const MemoRun &from, long fileBlocks, MemoRun *next);
+
+// The memo file lock (bytes 0xEFFFFFFE-0xEFFFFFFF of the memo file), taken
+// by lock-all: waits without limit; on success the file's cached blocks are
+// dropped. 0 at once when this process holds it already or the table has no
+// memo file. memoFileUnlock releases it (0 when it is not held).
+[[nodiscard]] int memoFileLock(DATA4FILE &file);
+[[nodiscard]] int memoFileUnlock(DATA4FILE &file);
+
+// Verifies a table's memo file: locks the table's file, brings it up to
+// date (d4update), and checks that the memos of all records and the runs of
+// the free chain cover every block from 1 to the end exactly once. 0; -910
+// (reported, not fatal) for a block used twice or a memo beyond the end of
+// the file; -950 (fatal) for blocks neither used nor free; or the code of a
+// lock or read.
+[[nodiscard]] int f4memoCheck(MEMO4FILE &memo, DATA4 &data);
+
+// The check of f4memoCheck over the memos whose first blocks are given.
+[[nodiscard]] int memoCheckBlocks(MEMO4FILE &memo, const long *firstBlocks, unsigned count);
+
+// The entries of a handle (memo.cc). Each works on every memo field of the
+// handle; the handle must have memo fields.
+//   memoResetEntries: length 0, to be read again, not changed (the buffers
+//     stay for reuse).
+//   memoMarkUnread: to be read again.
+//   memoFreeEntries: frees the contents and the entry array (close).
+void memoResetEntries(DATA4 &data);
+void memoMarkUnread(DATA4 &data);
+void memoFreeEntries(DATA4 &data);
+
+// Loads every memo entry from the blocks named in the old-record buffer,
+// which the caller has just filled with the current record's stored image
+// under its lock; the entries count as loaded and not changed. 0 or a
+// negative code.
+[[nodiscard]] int memoLoadAll(DATA4 &data);
+
+// Appending (d4append): each memo field with contents is written as a new
+// memo and its field given the new block number; a field without contents
+// is blanked. Every changed mark is cleared. 0 or the first negative code
+// (the fields after it are left as they are).
+[[nodiscard]] int memoAppendContents(DATA4 &data);
+
+// Writing a record (d4writeLow): each memo field whose entry is changed is
+// written over its old memo (d4validateMemoIds first) and the field given
+// the new block number, or blanked for empty contents. 0, a positive code of
+// the record lock, or a negative code.
+[[nodiscard]] int memoWriteChanged(DATA4 &data);
+
+// Makes the memo block numbers in the record buffer the stored ones, once
+// between releases of the handle's record locks (memoValidated): locks the
+// current record, reads its stored image into the old-record buffer and
+// copies the block number of every memo field whose entry is not changed.
+// 0 (also without a current record), the lock's positive code, or a
+// negative code.
+[[nodiscard]] int d4validateMemoIds(DATA4 &data);
+
+// Loads a memo field's contents from the memo file into its entry (empty
+// when the handle has no current record); clears the changed mark. 0 or a
+// negative code (the entry is then empty).
+[[nodiscard]] int f4memoRead(FIELD4 &field);
 
 }  // namespace tablekit::data

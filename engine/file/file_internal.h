@@ -48,8 +48,8 @@ inline std::uint64_t endOf(std::uint64_t pos, unsigned len) { return pos + len; 
 // Raw transfers at pos on the handle; the caller holds the fileLock.
 // rawRead returns the bytes read (fewer at the end of the file, or on an
 // error); rawWrite returns 0 or the system's error.
-unsigned rawRead(FILE4 &file, std::uint64_t pos, void *buf, unsigned len);
-int rawWrite(FILE4 &file, std::uint64_t pos, const void *data, unsigned len);
+[[nodiscard]] unsigned rawRead(FILE4 &file, std::uint64_t pos, void *buf, unsigned len);
+[[nodiscard]] int rawWrite(FILE4 &file, std::uint64_t pos, const void *data, unsigned len);
 
 // Reports -120 "Writing to File" for a failed write with the file's name and
 // the system's text. Returns -120.
@@ -57,10 +57,10 @@ int reportWriteError(FILE4 &file, int sysError);
 
 // A direct write: read-only check, read-ahead update, resolution of the
 // overlapping delayed writes, the write itself. 0 or a negative code.
-int directWrite(FILE4 &file, std::uint64_t pos, const void *data, unsigned len);
+[[nodiscard]] int directWrite(FILE4 &file, std::uint64_t pos, const void *data, unsigned len);
 
 // A direct read: the bytes read, queued write data included.
-unsigned directRead(FILE4 &file, std::uint64_t pos, void *buf, unsigned len);
+[[nodiscard]] unsigned directRead(FILE4 &file, std::uint64_t pos, void *buf, unsigned len);
 
 // ---------------------------------------------------------------------------
 // requests.cc: the parts of direct transfers that concern queued requests.
@@ -75,7 +75,7 @@ void resolveDelayedWrites(FILE4 &file, std::uint64_t pos, unsigned len, std::uni
 // With the file's lock held: reads [pos, pos + len) into buf, taking the
 // bytes that queued delayed writes cover from their data. The bytes read;
 // reading stops after the first part that comes back short.
-unsigned readThroughDelayedWrites(FILE4 &file, std::uint64_t pos, char *buf, unsigned len);
+[[nodiscard]] unsigned readThroughDelayedWrites(FILE4 &file, std::uint64_t pos, char *buf, unsigned len);
 
 // Before the file is cut to newLen, with fileGuard holding the file's lock:
 // queued writes that start at or beyond newLen are dropped (result 0),

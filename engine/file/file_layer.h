@@ -24,7 +24,7 @@ bool isOpen(const FILE4 &file);
 // waits until none of the file's writes is in flight. A failure of a write
 // the worker performed earlier is reported here. Returns 0 or the first
 // negative result (already reported).
-int flushDelayedWrites(FILE4 &file, bool perform);
+[[nodiscard]] int flushDelayedWrites(FILE4 &file, bool perform);
 
 // The advance-read cancel: drops the file's advance reads that are still
 // queued (their completions are NOT called: their owners must no longer

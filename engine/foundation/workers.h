@@ -21,7 +21,8 @@ struct tk_worker {
   std::condition_variable wake;     // to the thread: work was queued, or stop
   std::condition_variable settled;  // to waiters: a request left state 2 or
                                     // left a file's list
-  RING4 queue{};                    // requests in state 1, served first to last
+  RING4 queue{};                    // requests not yet finished, oldest first: all
+                                    // queued (state 1) but the one being performed
   MEM4 *pool = nullptr;             // where requests come from; made with the first
 
   // Performs one request the thread has taken (already in state 2), and

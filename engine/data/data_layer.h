@@ -151,10 +151,11 @@ bool countLockedBy(const DFILE4 &file, long handleId);
 
 // Rewrites the header fields of the data file from the in-memory header
 // image, at their own offsets: with withDate the version and date (bytes
-// 0-3), with withCount the record count and header length (bytes 4-9) when
-// the in-memory count is known. Nothing is written while a transaction is
-// active. withDate sets the date-pending flag, withCount makes the last known
-// count the in-memory one, and the changed flag is cleared in every case.
+// 0-3; the in-memory date becomes today first), with withCount the record
+// count and header length (bytes 4-9) when the in-memory count is known.
+// Nothing is written while a transaction is active. withDate sets the
+// date-pending flag, withCount makes the last known count the in-memory one,
+// and the changed flag is cleared in every case.
 // 0, or -1 when the write failed (reported by the file layer).
 [[nodiscard]] int dfile4headerWrite(DFILE4 &file, bool withDate, bool withCount);
 

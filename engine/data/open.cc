@@ -63,7 +63,7 @@ int resolveTableName(CODE4 &c4, const char *name, char *full) {
   return nameFailure(c4, rc);
 }
 
-// The table's file name with the extension replaced (memo and index files).
+// The table's file name with the extension replaced (index files).
 int companionName(CODE4 &c4, const DFILE4 &file, const char *extension, char *name) {
   std::strncpy(name, file.file.name, kNameSize - 1);
   name[kNameSize - 1] = '\0';
@@ -159,20 +159,6 @@ bool hasMemoFile(const DFILE4 &file) {
   return (file.version & dbf::kVersionMemoBit) != 0;
 }
 
-// Opens the table's memo file (the name with the extension DBT) and takes
-// its block size. 0, a negative code, or 70 (errOpen 0, file not opened).
-int openMemoFile(DFILE4 &file) {
-  CODE4 &c4 = *file.c4;
-  char name[kNameSize];
-  if (int rc = companionName(c4, file, code4memoExtension(&c4), name)) return rc;
-  MEMO4FILE &memo = file.memoFile;
-  if (int rc = file4open(&memo.file, &c4, name, 1)) return rc;
-  unsigned char header[dbf::kMemoHeaderSize];
-  if (int rc = file4readAll(&memo.file, 0, header, sizeof header)) return rc;
-  memo.blockSize = static_cast<short>(dbf::readU16(header + dbf::kMemoBlockSize));
-  return 0;
-}
-
 // Reads the header and the descriptor area and opens the memo file, in the
 // order of the checks. 0, or a nonzero code (negative, already reported, or
 // 70 from a file that was not opened).
@@ -210,7 +196,7 @@ int readHeader(DFILE4 &file) {
   if (file4read(&file.file, dbf::kHeaderSize, file.info, file.infoLen) != file.infoLen)
     return reportNotData(file, loc::detail::data_file_shorter_than_required_header_length);
 
-  if (hasMemoFile(file)) return openMemoFile(file);
+  if (hasMemoFile(file)) return memoFileOpen(file, file.file.name);
   return 0;
 }
 
@@ -481,13 +467,7 @@ char *emptyMemoContents() {
 }
 
 void freeHandleParts(DATA4 &data) {
-  if (data.fieldsMemo != nullptr) {
-    const unsigned n = data.dataFile != nullptr ? data.dataFile->nFieldsMemo : 0;
-    for (unsigned i = 0; i < n; ++i) {
-      if (data.fieldsMemo[i].lenMax > 0) u4freeDefault(data.fieldsMemo[i].contents);
-    }
-    u4freeDefault(data.fieldsMemo);
-  }
+  if (data.fieldsMemo != nullptr) memoFreeEntries(data);
   if (data.buffersOneBlock) {
     u4freeDefault(data.fields);
   } else {
@@ -496,7 +476,6 @@ void freeHandleParts(DATA4 &data) {
     u4freeDefault(data.recordOld);
     u4freeDefault(data.recordBlank);
   }
-  data.fieldsMemo = nullptr;
   data.fields = nullptr;
   data.record = data.recordOld = data.recordBlank = nullptr;
   data.buffersOneBlock = 0;

@@ -1,0 +1,46 @@
+// What the tablekit commands share: their option parsing, their messages on
+// standard error, and the finding of the tables a path names.
+#ifndef TABLEKIT_TOOLS_CLI_H
+#define TABLEKIT_TOOLS_CLI_H
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace tktool {
+
+struct OptionSpec {
+  const char *name;  // "--json"
+  bool takesValue;   // "--table NAME"
+};
+
+struct ParsedArgs {
+  std::vector<std::string> operands;
+  std::vector<std::pair<std::string, std::string>> options;  // name and value ("" for a flag)
+  bool help = false;
+
+  bool has(const char *name) const;
+  std::vector<std::string> values(const char *name) const;
+};
+
+// Splits a command's arguments into options and operands. "--" ends the
+// options; "-h" and "--help" set help. On an unknown option or a missing
+// value, prints the fault and returns false.
+bool parseArgs(const char *command, const std::vector<std::string> &args, const OptionSpec *specs, size_t nSpecs,
+               ParsedArgs *out);
+
+// "tablekit COMMAND: message" on standard error; returns status.
+int complain(const char *command, int status, const std::string &message);
+
+// The tables a path names: the path itself when it is a file (or a table
+// name without its .DBF extension), every .DBF file of it (any case, sorted by
+// name) when it is a directory. Returns 0, or complains and returns the status.
+int findTables(const char *command, const std::string &path, std::vector<std::string> *tables);
+
+// The file name of a path without its directory ("DATA/LEVEL_1.DBF" gives
+// "LEVEL_1.DBF").
+std::string baseName(const std::string &path);
+
+}  // namespace tktool
+
+#endif  // TABLEKIT_TOOLS_CLI_H

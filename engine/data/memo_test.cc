@@ -503,5 +503,95 @@ TEST_F(MemoTest, AppendingStoresContentsAndBlanksEmptyFields) {
   EXPECT_EQ(0u, f4memoLen(pic));
 }
 
+// ---------------------------------------------------------------------------
+// Through the table: memos written by appending and writing records.
+
+class MemoTableTest : public MemoTest {
+ protected:
+  FIELD4 *name() { return d4field(data_, "NAME"); }
+  FIELD4 *notes() { return d4field(data_, "NOTES"); }
+
+  void append(const char *text, const std::string &memo) {
+    ASSERT_EQ(0, d4appendStart(data_, 0));
+    d4blank(data_);
+    ASSERT_EQ(0, f4assign(name(), text));
+    ASSERT_EQ(0, f4memoAssignN(notes(), memo.data(), static_cast<unsigned>(memo.size())));
+    ASSERT_EQ(0, d4append(data_));
+  }
+
+  std::string memoOf(long recNo) {
+    EXPECT_EQ(0, d4go(data_, recNo));
+    return std::string(f4memoPtr(notes()), f4memoLen(notes()));
+  }
+
+  int check() { return data::f4memoCheck(memo(), *data_); }
+};
+
+TEST_F(MemoTableTest, MemosWrittenThroughAppendAndWriteReadBackAfterReopening) {
+  const std::string first = contents(1500);
+  append("first", first);
+  EXPECT_EQ(0, std::memcmp("         1", f4ptr(notes()), 10));
+  append("second", "");
+  EXPECT_EQ(std::string(10, ' '), std::string(f4ptr(notes()), 10));
+
+  // A third record carries a copy of the first one's memo, in blocks of its own.
+  EXPECT_EQ(first, memoOf(1));
+  ASSERT_EQ(0, d4appendStart(data_, 1));
+  ASSERT_EQ(0, d4append(data_));
+  EXPECT_EQ(4, f4long(notes()));
+  EXPECT_EQ((Chain{{7, -1}}), chain());
+
+  // Shorter contents stay in the tail of the old run; emptied ones free theirs.
+  ASSERT_EQ(0, d4go(data_, 1));
+  ASSERT_EQ(0, f4memoAssign(notes(), "now short"));
+  ASSERT_EQ(0, d4go(data_, 3));
+  ASSERT_EQ(0, f4memoAssign(notes(), ""));
+  ASSERT_EQ(0, d4flush(data_));
+  EXPECT_EQ(std::string(10, ' '), std::string(f4ptr(notes()), 10));
+  EXPECT_EQ((Chain{{1, 2}, {4, 3}, {7, -1}}), chain());
+  EXPECT_EQ(0, check());
+
+  ASSERT_EQ(0, d4close(data_));
+  data_ = d4open(&ctx_.c4, (dir_ / "notes").c_str());
+  ASSERT_NE(nullptr, data_);
+  EXPECT_EQ("now short", memoOf(1));
+  EXPECT_EQ("", memoOf(2));
+  EXPECT_EQ("", memoOf(3));
+  EXPECT_EQ(0, check());
+}
+
+TEST_F(MemoTableTest, CheckFindsTwoRecordsSharingAMemo) {
+  append("first", contents(600));
+  append("second", contents(100, 2));
+  ASSERT_EQ(0, d4close(data_));
+  data_ = nullptr;
+  // Record 2's field names record 1's memo.
+  std::string table = readWhole(dir_ / "notes.DBF");
+  const std::size_t headerLen = 32 * 3 + 33, width = 31, notesOffset = 11;
+  table.replace(headerLen + width + notesOffset, 10, "         1");
+  writeWhole(dir_ / "notes.DBF", table);
+  data_ = d4open(&ctx_.c4, (dir_ / "notes").c_str());
+  ASSERT_NE(nullptr, data_);
+  shownMessages().clear();
+  EXPECT_EQ(err::kInfo, check());
+  ASSERT_EQ(1u, shownMessages().size());
+  EXPECT_NE(std::string::npos, shownMessages()[0].find("memo block used twice"));
+}
+
+TEST_F(MemoTableTest, AssigningNeedsTheRecordLockUnderLockEnforce) {
+  append("first", "one");
+  ASSERT_EQ(0, d4unlock(data_));
+  ASSERT_EQ(0, d4go(data_, 1));
+  ctx_.c4.lockEnforce = 1;
+  shownMessages().clear();
+  EXPECT_EQ(err::kLock, f4memoAssign(notes(), "two"));
+  ctx_.c4.errorCode = 0;
+  EXPECT_EQ(err::kLock, f4memoSetLen(notes(), 5));
+  ctx_.c4.errorCode = 0;
+  EXPECT_EQ("one", std::string(f4memoPtr(notes()), f4memoLen(notes())));
+  ASSERT_EQ(0, d4lock(data_, 1));
+  EXPECT_EQ(0, f4memoAssign(notes(), "two"));
+}
+
 }  // namespace
 }  // namespace tablekit

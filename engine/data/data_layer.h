@@ -186,9 +186,10 @@ inline unsigned memoBlockSize(const MEMO4FILE &memo) { return static_cast<unsign
 
 // Creates the memo file of a new table named like dataName: the 24-byte
 // header and nothing else, with the context's memoBlockSize rounded up to a
-// multiple of 512 (the setting keeps the rounded value). The file stays open
-// in memo (closing it is the caller's). 0, or a nonzero code: negative
-// (reported), or 60 when the file was not created while errCreate is 0.
+// multiple of 512 (the setting keeps the rounded value; over 65024, which
+// the header cannot hold, is refused with -930). The file stays open in memo
+// (closing it is the caller's). 0, or a nonzero code: negative (reported),
+// or 60 when the file was not created while errCreate is 0.
 [[nodiscard]] int memoFileCreate(CODE4 &c4, const char *dataName, MEMO4FILE &memo);
 
 // Reads the memo whose first block is block into *contents, a buffer of

@@ -84,14 +84,21 @@ class Parser {
   }
 
   void finish() {
-    for (const LayoutTable &table : layout_.tables) tableLimits(table);
+    for (size_t i = 0; i < layout_.tables.size(); ++i) {
+      if (!faulty_[i]) tableLimits(layout_.tables[i]);
+    }
     if (layout_.tables.empty() && errors_.empty()) {
       errors_.push_back(source_ + ": no table: a layout needs at least one [NAME] section");
     }
   }
 
  private:
-  void fail(const std::string &message) { failAt(line_, message); }
+  // A fault on the current line; it also spares its table the follow-on
+  // fault of having no fields.
+  void fail(const std::string &message) {
+    if (current_ != kNone) faulty_[current_] = true;
+    failAt(line_, message);
+  }
   void failAt(int line, const std::string &message) {
     errors_.push_back(source_ + ":" + std::to_string(line) + ": " + message);
   }
@@ -109,6 +116,7 @@ class Parser {
       }
     }
     layout_.tables.push_back(LayoutTable{name, line_, {}});
+    faulty_.push_back(false);
     current_ = layout_.tables.size() - 1;
   }
 
@@ -180,6 +188,7 @@ class Parser {
   Layout &layout_;
   std::vector<std::string> &errors_;
   static constexpr size_t kNone = static_cast<size_t>(-1);
+  std::vector<bool> faulty_;  // per table: one of its field lines is faulty
   size_t current_ = kNone;  // index of the table that field lines go to; kNone under a faulty header
   int line_ = 0;
 };

@@ -40,8 +40,8 @@ constexpr char kHelp[] =
     "7 a table is open in another program.\n";
 
 std::string range(unsigned long first, unsigned long last) {
-  return first == last ? "record " + std::to_string(first)
-                       : "records " + std::to_string(first) + " to " + std::to_string(last);
+  return first == last ? "Record " + std::to_string(first)
+                       : "Records " + std::to_string(first) + " to " + std::to_string(last);
 }
 
 // What the repair will do to the table, as a warning on standard error.

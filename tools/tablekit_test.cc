@@ -351,9 +351,9 @@ TEST_F(FollowTest, JsonNestsChildrenUnderTheirParents) {
   const std::string l5 =
       "{\"_table\": \"LEVEL_5\", \"_recno\": 1, \"_deleted\": false, \"L5_REC\": 1, \"L4_PTR\": 2, "
       "\"SVC01\": \"HC:99213\", \"_children\": [\n"
-      "          {\"_table\": \"LEVEL_6\", \"_recno\": 3, \"_deleted\": false, \"LEVEL\": 5, \"REC_PTR\": 1, "
+      "            {\"_table\": \"LEVEL_6\", \"_recno\": 3, \"_deleted\": false, \"LEVEL\": 5, \"REC_PTR\": 1, "
       "\"RECORD\": \"REF\", \"CODE\": \"6R\"}\n"
-      "        ]}";
+      "          ]}";
   EXPECT_NE(std::string::npos, dump.out.find(l5)) << dump.out;
   EXPECT_EQ(0u, dump.out.find("{\"records\": [\n  {\"_table\": \"LEVEL_1\", \"_recno\": 1,"));
   EXPECT_NE(std::string::npos,

@@ -15,8 +15,6 @@
 namespace tablekit::data {
 namespace {
 
-bool ownsWholeFile(const DFILE4 &file) { return file.file.accessMode == 1 || file.file.accessMode == 2; }
-
 long recordCount(DFILE4 &file, long handleId) {
   if (file.numRecs >= 0) {
     if (handleId == -2 || countLockedBy(file, handleId)) return file.numRecs;
@@ -32,15 +30,6 @@ long recordCount(DFILE4 &file, long handleId) {
 }
 
 }  // namespace
-
-bool countLockedByAny(const DFILE4 &file) {
-  return ownsWholeFile(file) || file.fileServerLock != 0 || file.appendServerLock != 0;
-}
-
-bool countLockedBy(const DFILE4 &file, long handleId) {
-  if (ownsWholeFile(file)) return true;
-  return handleId != 0 && (file.fileServerLock == handleId || file.appendServerLock == handleId);
-}
 
 }  // namespace tablekit::data
 

@@ -22,17 +22,6 @@ char blankByte(int type);
 // blank record.
 void fieldBlank(const FIELD4 &field, char *recordBuffer);
 
-// Whether record recNo of the table is locked by this handle: 1 locked,
-// 0 not. Writing field operations refuse to write (-50) while the
-// context's lockEnforce setting is on and the current record is not locked.
-//
-// Until the lock bookkeeping exists this answers from the share mode alone:
-// a table whose file was opened exclusively (access mode 1) or for this
-// process's writes only (access mode 2) counts as locked; a shared open
-// (access mode 0) does not. The record-lock test of the locking unit
-// replaces this body.
-int recordLockedByHandle(DATA4 &data, long recNo);
-
 // ---------------------------------------------------------------------------
 // Dates (dates.cc)
 
@@ -136,15 +125,35 @@ void freeHandleParts(DATA4 &data);
 // empty text followed by a second NUL. Shared by every handle; never written.
 char *emptyMemoContents();
 
-// The lock tests behind the record counts. Until the lock bookkeeping exists
-// these answer from the share mode alone, as recordLockedByHandle does: a
-// file opened in access mode 1 or 2 counts as locked by every handle of this
-// process; otherwise only the owner ids in the DFILE4 (never set yet) count.
-// The locking unit replaces these bodies.
+// ---------------------------------------------------------------------------
+// Locks (locks.cc)
+//
+// The automatic-unlock setting of the lock operations is CODE4::unlockAuto
+// (1 every lock of the context, 2 those of the table concerned, 0 none);
+// CODE4TRANS::unlockAuto is not read. The context's lock list
+// (c4trans.locks) holds the queued group-lock requests. In access modes 1
+// and 2 every lock test answers 1 and every lock call returns 0 at once.
+
+// Whether record recNo of the table is locked by this handle: 1 when the
+// handle holds its record lock or the file lock (or the file was opened in
+// access mode 1 or 2), else 0. Locks of other handles and processes are not
+// looked at and nothing is noted as a conflict. Writing field operations
+// refuse to write (-50) while lockEnforce is on and this answers 0 for the
+// current record.
+int recordLockedByHandle(DATA4 &data, long recNo);
+
+// The lock tests behind the record counts; in access modes 1 and 2 both are
+// true for every handle.
 //   countLockedByAny: the file lock or the append lock is held by any handle.
 //   countLockedBy: the file lock or the append lock is held by handle id.
 bool countLockedByAny(const DFILE4 &file);
 bool countLockedBy(const DFILE4 &file, long handleId);
+
+// At the close of a handle, after its locks were released (d4unlockLow) and
+// before its DATA4 is freed: drops its queued group-lock requests, gives
+// back any lock a failed release left it holding, and clears the conflict
+// report's file name when it is this handle's alias.
+void forgetHandleLocks(DATA4 &data);
 
 // ---------------------------------------------------------------------------
 // Records (append.cc, write.cc, zap.cc, navigation.cc)

@@ -29,13 +29,6 @@ void fieldBlank(const FIELD4 &field, char *recordBuffer) {
   std::memset(recordBuffer + field.offset, blankByte(field.type), field.len);
 }
 
-int recordLockedByHandle(DATA4 &data, long /*recNo*/) {
-  // Stand-in until the record-lock bookkeeping exists: an exclusive or
-  // write-exclusive open owns every record of the table.
-  const int mode = data.dataFile != nullptr ? data.dataFile->file.accessMode : 0;
-  return (mode == 1 || mode == 2) ? 1 : 0;
-}
-
 }  // namespace data
 
 namespace {

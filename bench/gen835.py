@@ -74,7 +74,8 @@ class Interchange:
         first_body = len(self.parts)
         group, reason = rng.choice(GROUP_REASONS)
         if rng.random() < 0.3:
-            self.seg("CAS", group, reason, money(rng.randint(100, 5000)), "1", "OA", "23", money(rng.randint(0, 900)))
+            self.seg("CAS", group, reason, money(rng.randint(100, 5000)), "1", rng.choice(["23", "94"]),
+                     money(rng.randint(0, 900)))
         last, first = rng.choice(LAST), rng.choice(FIRST)
         self.seg("NM1", "QC", "1", last, first, "", "", "", "MI", "W%09d" % rng.randint(0, 999999999))
         if rng.random() < 0.3:

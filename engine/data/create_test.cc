@@ -212,7 +212,9 @@ TEST_F(CreateTest, RefusesWhatCannotBeWrittenAndLeavesNoFile) {
     EXPECT_EQ(nullptr, create("bad", c.fields));
     EXPECT_EQ(c.code, ctx_.c4.errorCode);
     ASSERT_EQ(1u, shownMessages().size());
-    if (c.code == err::kFieldType) EXPECT_NE(std::string::npos, shownMessages()[0].find("illegal field data"));
+    if (c.code == err::kFieldType) {
+      EXPECT_NE(std::string::npos, shownMessages()[0].find("illegal field data"));
+    }
     EXPECT_FALSE(exists("bad.DBF"));
     ctx_.c4.errorCode = 0;
   }

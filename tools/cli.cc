@@ -95,24 +95,25 @@ int findTables(const char *command, const std::string &path, std::vector<std::st
     tables->push_back(path);
     return kOk;
   }
-  // A table named without its extension: the engine adds it and finds the
-  // file whatever the case of its letters.
-  if (!hasDbfExtension(path)) {
-    const fs::path asked(path + ".DBF");
-    const fs::path dir = asked.has_parent_path() ? asked.parent_path() : fs::path(".");
-    const std::string wanted = asked.filename().string();
-    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
-      const std::string name = it->path().filename().string();
-      if (name.size() == wanted.size() &&
-          std::equal(name.begin(), name.end(), wanted.begin(), [](char a, char b) {
-            return std::toupper(static_cast<unsigned char>(a)) == std::toupper(static_cast<unsigned char>(b));
-          })) {
-        tables->push_back(it->path().string());
-        return kOk;
-      }
+  // The engine finds a table whatever the case of its letters, and adds the
+  // extension when it is missing: so does the tool.
+  const fs::path asked(hasDbfExtension(path) ? path : path + ".DBF");
+  const fs::path dir = asked.has_parent_path() ? asked.parent_path() : fs::path(".");
+  const std::string wanted = asked.filename().string();
+  for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (sameName(name, wanted)) {
+      tables->push_back(it->path().string());
+      return kOk;
     }
   }
   return complain(command, kNotFound, path + ": no such table or directory");
+}
+
+bool sameName(const std::string &a, const std::string &b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::toupper(static_cast<unsigned char>(x)) == std::toupper(static_cast<unsigned char>(y));
+         });
 }
 
 std::string baseName(const std::string &path) {

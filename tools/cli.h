@@ -32,10 +32,14 @@ bool parseArgs(const char *command, const std::vector<std::string> &args, const 
 // "tablekit COMMAND: message" on standard error; returns status.
 int complain(const char *command, int status, const std::string &message);
 
-// The tables a path names: the path itself when it is a file (or a table
-// name without its .DBF extension), every .DBF file of it (any case, sorted by
-// name) when it is a directory. Returns 0, or complains and returns the status.
+// The tables a path names: the path itself when it is a file, else the file
+// of that name (with ".DBF" added when it has no such extension) whatever the
+// case of its letters; every .DBF file of it (any case, sorted by name) when
+// it is a directory. Returns 0, or complains and returns the status.
 int findTables(const char *command, const std::string &path, std::vector<std::string> *tables);
+
+// Whether two names are equal, ignoring the case of ASCII letters.
+bool sameName(const std::string &a, const std::string &b);
 
 // The file name of a path without its directory ("DATA/LEVEL_1.DBF" gives
 // "LEVEL_1.DBF").

@@ -38,14 +38,6 @@ constexpr char kHelp[] =
     "4 errors in the layout, 5 tables exist and --force was not given,\n"
     "6 the engine failed to make a table.\n";
 
-bool sameName(const std::string &a, const std::string &b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i]))) return false;
-  }
-  return true;
-}
-
 // The files of table NAME in dir, whatever the case of their names: its data
 // file and the memo and index files that go with it.
 std::vector<fs::path> existingFiles(const fs::path &dir, const std::string &table) {

@@ -133,6 +133,13 @@ TEST_F(TablekitTest, CreateMakesEmptyTablesThatInfoDescribes) {
   EXPECT_NE(std::string::npos, info.out.find("       5  NOTE        M         10         0      40\n"));
   EXPECT_NE(std::string::npos, info.out.find("  state          sound: the header counts 0 records; the file holds 0 whole records\n"));
 
+  // The file name in any case, with or without its extension.
+  for (const char *name : {"DATA/people", "DATA/People.dbf"}) {
+    const Result found = run({"info", name});
+    EXPECT_EQ(0, found.status) << name << ": " << found.err;
+    EXPECT_EQ(0u, found.out.find("DATA/PEOPLE.DBF\n")) << name;
+  }
+
   // A directory: every table in it, by name.
   const Result all = run({"info", "DATA"});
   EXPECT_EQ(0, all.status) << all.err;

@@ -85,9 +85,8 @@ int findTables(const char *command, const std::string &path, std::vector<std::st
     }
     if (ec) return complain(command, kNotFound, path + ": cannot read the directory: " + ec.message());
     if (found.empty()) return complain(command, kNotFound, path + ": no table (.DBF file) in this directory");
-    std::sort(found.begin(), found.end(), [](const std::string &a, const std::string &b) {
-      return baseName(a) < baseName(b);
-    });
+    std::sort(found.begin(), found.end(),
+              [](const std::string &a, const std::string &b) { return baseName(a) < baseName(b); });
     tables->insert(tables->end(), found.begin(), found.end());
     return kOk;
   }
@@ -108,6 +107,20 @@ int findTables(const char *command, const std::string &path, std::vector<std::st
     }
   }
   return complain(command, kNotFound, path + ": no such table or directory");
+}
+
+int forEachTable(const char *command, const std::vector<std::string> &operands,
+                 const std::function<int(const std::string &path)> &action) {
+  int status = kOk;
+  for (const std::string &operand : operands) {
+    std::vector<std::string> tables;
+    if (int found = findTables(command, operand, &tables)) {
+      status = std::max(status, found);
+      continue;
+    }
+    for (const std::string &path : tables) status = std::max(status, action(path));
+  }
+  return status;
 }
 
 bool sameName(const std::string &a, const std::string &b) {

@@ -4,6 +4,7 @@
 #define TABLEKIT_TOOLS_CLI_H
 
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,11 @@ int complain(const char *command, int status, const std::string &message);
 // case of its letters; every .DBF file of it (any case, sorted by name) when
 // it is a directory. Returns 0, or complains and returns the status.
 int findTables(const char *command, const std::string &path, std::vector<std::string> *tables);
+
+// Runs action on every table the operands name (findTables) and returns the
+// highest status of the finding and of the actions.
+int forEachTable(const char *command, const std::vector<std::string> &operands,
+                 const std::function<int(const std::string &path)> &action);
 
 // Whether two names are equal, ignoring the case of ASCII letters.
 bool sameName(const std::string &a, const std::string &b);

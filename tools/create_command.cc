@@ -120,7 +120,8 @@ int createCommand(const std::vector<std::string> &args) {
   std::error_code ec;
   fs::create_directories(dir, ec);
   if (ec || !fs::is_directory(dir)) {
-    return complain(kCommand, kNotFound, dir.string() + ": cannot make the directory" + (ec ? ": " + ec.message() : ""));
+    return complain(kCommand, kNotFound,
+                    dir.string() + ": cannot make the directory" + (ec ? ": " + ec.message() : ""));
   }
   std::vector<fs::path> existing;
   for (const LayoutTable *table : tables) {

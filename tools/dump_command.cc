@@ -134,8 +134,8 @@ std::string jsonMembers(Table &table, long recNo) {
 }
 
 int dumpJson(EngineSession &engine, Table &table, const char *indent) {
-  std::printf("%s{\"table\": %s, \"file\": %s, \"count\": %ld,\n%s \"fields\": [", indent, jsonString(table.name()).c_str(),
-              jsonString(table.path()).c_str(), table.count(), indent);
+  std::printf("%s{\"table\": %s, \"file\": %s, \"count\": %ld,\n%s \"fields\": [", indent,
+              jsonString(table.name()).c_str(), jsonString(table.path()).c_str(), table.count(), indent);
   const char *separator = "";
   for (FIELD4 *field : table.fields()) {
     std::printf("%s{\"name\": %s, \"type\": \"%c\", \"length\": %lu, \"decimals\": %d}", separator,
@@ -197,9 +197,9 @@ class Tree {
   EngineSession &engine_;
   bool json_;
   Table tables_[kLevels];
-  FIELD4 *own_[kLevels] = {};     // L<n>_REC of levels 1 to 5
-  FIELD4 *parent_[kLevels] = {};  // L<n-1>_PTR of levels 2 to 5; LEVEL of LEVEL_6
-  FIELD4 *recPtr_ = nullptr;      // REC_PTR of LEVEL_6
+  FIELD4 *own_[kLevels] = {};            // L<n>_REC of levels 1 to 5
+  FIELD4 *parent_[kLevels] = {};         // L<n-1>_PTR of levels 2 to 5; LEVEL of LEVEL_6
+  FIELD4 *recPtr_ = nullptr;             // REC_PTR of LEVEL_6
   std::vector<Link> children_[kLevels];  // per level 2 to 6, sorted
   std::vector<char> printed_[kLevels];
 };
@@ -249,7 +249,8 @@ int Tree::index() {
 void Tree::printRecord(int level, long recNo, int depth) {
   Table &table = tables_[level - 1];
   if (json_) {
-    std::printf("%*s{\"_table\": %s, %s", depth * 2, "", jsonString(table.name()).c_str(), jsonMembers(table, recNo).c_str());
+    std::printf("%*s{\"_table\": %s, %s", depth * 2, "", jsonString(table.name()).c_str(),
+                jsonMembers(table, recNo).c_str());
     return;
   }
   std::string line = std::string(static_cast<size_t>(depth) * 2, ' ') + table.name() + " #" + std::to_string(recNo);
@@ -264,7 +265,8 @@ void Tree::printRecord(int level, long recNo, int depth) {
 }
 
 int Tree::visitLinked(const std::vector<Link> &links, long long key, int level, int depth, bool *first) {
-  for (auto it = std::lower_bound(links.begin(), links.end(), Link{key, 0}); it != links.end() && it->key == key; ++it) {
+  for (auto it = std::lower_bound(links.begin(), links.end(), Link{key, 0}); it != links.end() && it->key == key;
+       ++it) {
     if (printed_[level - 1][static_cast<size_t>(it->recNo)]) continue;
     if (int status = visit(level, it->recNo, depth, *first ? "" : ",\n")) return status;
     *first = false;
@@ -287,7 +289,8 @@ int Tree::visit(int level, long recNo, int depth, const char *separator) {
   if (json_) std::printf(", \"_children\": [\n");
   bool first = true;
   int status = visitLinked(children_[kLevels - 1], detailKey(level, number), kLevels, depth + 1, &first);
-  if (status == kOk && level + 1 < kLevels) status = visitLinked(children_[level], number, level + 1, depth + 1, &first);
+  if (status == kOk && level + 1 < kLevels)
+    status = visitLinked(children_[level], number, level + 1, depth + 1, &first);
   if (json_) std::printf("%s%*s]}", first ? "" : "\n", first ? 0 : depth * 2, "");
   return status;
 }

@@ -18,8 +18,8 @@ namespace tktool {
 struct Value {
   enum Kind { kNull, kText, kNumber, kBool };
   Kind kind = kNull;
-  std::string text;  // kText and kNumber
-  bool flag = false; // kBool
+  std::string text;   // kText and kNumber
+  bool flag = false;  // kBool
 };
 
 // The value of a field of the record in its table's record buffer (memo

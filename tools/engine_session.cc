@@ -59,8 +59,7 @@ void EngineSession::clearError() {
 
 int EngineSession::errorStatus(const std::string &path) {
   switch (c4_.errorCode) {
-    case kEngineFileFind:
-      return kNotFound;
+    case kEngineFileFind: return kNotFound;
     case kEnginePermission:
     case kEngineAccess:
     case kEngineOpen:
@@ -69,10 +68,8 @@ int EngineSession::errorStatus(const std::string &path) {
       // itself tells which.
       return access(path.c_str(), readOnly_ ? R_OK : R_OK | W_OK) == 0 ? kInUse : kNotFound;
     case kEngineData:
-    case kEngineFieldType:
-      return kDamaged;
-    default:
-      return kFailed;
+    case kEngineFieldType: return kDamaged;
+    default: return kFailed;
   }
 }
 

@@ -31,8 +31,8 @@ void printFields(const TableFile &table) {
   std::printf("       #  name        type  length  decimals  offset\n");
   int number = 0;
   for (const FieldInfo &field : table.fields) {
-    std::printf("    %4d  %-10s  %-4c  %6u  %8u  %6lu\n", ++number, field.name.c_str(), field.type, field.len, field.dec,
-                field.offset);
+    std::printf("    %4d  %-10s  %-4c  %6u  %8u  %6lu\n", ++number, field.name.c_str(), field.type, field.len,
+                field.dec, field.offset);
   }
 }
 
@@ -81,18 +81,13 @@ int infoCommand(const std::vector<std::string> &args) {
   ParsedArgs parsed;
   if (!parseArgs(kCommand, args, nullptr, 0, &parsed)) return kUsage;
   if (parsed.help) return std::fputs(kHelp, stdout), kOk;
-  if (parsed.operands.empty()) return complain(kCommand, kUsage, "expected a table or a directory (see 'tablekit info --help')");
+  if (parsed.operands.empty()) {
+    return complain(kCommand, kUsage, "expected a table or a directory (see 'tablekit info --help')");
+  }
 
   EngineSession engine(0, true);
-  int status = kOk;
-  for (const std::string &operand : parsed.operands) {
-    std::vector<std::string> tables;
-    if (int found = findTables(kCommand, operand, &tables)) {
-      status = std::max(status, found);
-      continue;
-    }
-    for (const std::string &path : tables) status = std::max(status, showTable(engine, path));
-  }
+  const int status =
+      forEachTable(kCommand, parsed.operands, [&engine](const std::string &path) { return showTable(engine, path); });
   std::fflush(stdout);
   return status;
 }

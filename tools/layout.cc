@@ -139,10 +139,11 @@ class Parser {
     for (const LayoutField &other : table.fields) {
       if (other.name == field.name) return fail("field " + field.name + " appears twice in table " + table.name);
     }
-    const TypeRule *rule = parts[1].size() == 1 ? ruleOf(static_cast<char>(std::toupper(
-                                                      static_cast<unsigned char>(parts[1][0]))))
-                                                : nullptr;
-    if (rule == nullptr) return fail("field " + field.name + ": unknown type '" + parts[1] + "' (use C, N, F, D, L or M)");
+    const TypeRule *rule = parts[1].size() == 1
+                               ? ruleOf(static_cast<char>(std::toupper(static_cast<unsigned char>(parts[1][0]))))
+                               : nullptr;
+    if (rule == nullptr)
+      return fail("field " + field.name + ": unknown type '" + parts[1] + "' (use C, N, F, D, L or M)");
     field.type = rule->type;
     if (!lengths(parts, *rule, field)) return;
     table.fields.push_back(field);
@@ -189,7 +190,7 @@ class Parser {
   std::vector<std::string> &errors_;
   static constexpr size_t kNone = static_cast<size_t>(-1);
   std::vector<bool> faulty_;  // per table: one of its field lines is faulty
-  size_t current_ = kNone;  // index of the table that field lines go to; kNone under a faulty header
+  size_t current_ = kNone;    // index of the table that field lines go to; kNone under a faulty header
   int line_ = 0;
 };
 

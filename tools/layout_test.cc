@@ -16,17 +16,18 @@ bool parse(const std::string &text, Layout *layout, std::vector<std::string> *er
 TEST(LayoutTest, ReadsTablesAndFieldsInOrder) {
   Layout layout;
   std::vector<std::string> errors;
-  ASSERT_TRUE(parse("# the set\n"
-                    "[LEVEL_1]\n"
-                    "  l1_rec  n 9 0   # own number\n"
-                    "ISA09\tD\n"
-                    "\n"
-                    "[NOTES]\n"
-                    "AMOUNT N 12 2\n"
-                    "PAID L\n"
-                    "TEXT M\n"
-                    "NAME C 30\n",
-                    &layout, &errors))
+  ASSERT_TRUE(
+      parse("# the set\n"
+            "[LEVEL_1]\n"
+            "  l1_rec  n 9 0   # own number\n"
+            "ISA09\tD\n"
+            "\n"
+            "[NOTES]\n"
+            "AMOUNT N 12 2\n"
+            "PAID L\n"
+            "TEXT M\n"
+            "NAME C 30\n",
+            &layout, &errors))
       << (errors.empty() ? "" : errors.front());
   ASSERT_EQ(2u, layout.tables.size());
   EXPECT_EQ("LEVEL_1", layout.tables[0].name);
@@ -50,7 +51,8 @@ TEST(LayoutTest, EveryFaultIsReportedWithItsLine) {
     const char *message;  // the whole first error
   };
   const Case cases[] = {
-      {"field before any table", "A C 1\n[T]\nB C 1\n", "set.layout:1: field line before the first [NAME] table header"},
+      {"field before any table", "A C 1\n[T]\nB C 1\n",
+       "set.layout:1: field line before the first [NAME] table header"},
       {"unclosed header", "[T\nA C 1\n", "set.layout:1: a table header must look like [NAME]"},
       {"long table name", "[LEVEL_123]\nA C 1\n",
        "set.layout:1: table name 'LEVEL_123' must be 1 to 8 letters, digits or '_'"},

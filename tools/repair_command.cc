@@ -48,7 +48,8 @@ std::string range(unsigned long first, unsigned long last) {
 void warn(const std::string &path, const TableFile &table) {
   std::fprintf(stderr, "tablekit repair: WARNING: %s: %s.\n", path.c_str(), countVerdict(table).c_str());
   std::fprintf(stderr, "  The repair sets the count to %lu", table.wholeRecords);
-  if (table.restBytes > 0 && !table.endMarker) std::fprintf(stderr, ", cuts the %lu bytes of the incomplete record", table.restBytes);
+  if (table.restBytes > 0 && !table.endMarker)
+    std::fprintf(stderr, ", cuts the %lu bytes of the incomplete record", table.restBytes);
   std::fprintf(stderr, " and writes the end-of-file byte after the last whole record.\n");
   const unsigned long counted = table.count < 0 ? 0 : static_cast<unsigned long>(table.count);
   if (counted > table.wholeRecords) {
@@ -87,7 +88,8 @@ int repairTable(EngineSession &engine, const std::string &path, bool yes) {
     std::printf("%s: sound (%s); not changed\n", path.c_str(), countVerdict(table).c_str());
   } else if (!yes) {
     warn(path, table);
-    status = complain(kCommand, kRefused, path + ": not changed; run 'tablekit repair --yes " + path + "' to repair it");
+    status =
+        complain(kCommand, kRefused, path + ": not changed; run 'tablekit repair --yes " + path + "' to repair it");
   } else if (file.isReadOnly) {
     status = complain(kCommand, kNotFound, path + ": the file may only be read; not changed");
   } else {
@@ -115,15 +117,9 @@ int repairCommand(const std::vector<std::string> &args) {
     return complain(kCommand, kUsage, "expected a table or a directory (see 'tablekit repair --help')");
   }
   EngineSession engine(1, false);
-  int status = kOk;
-  for (const std::string &operand : parsed.operands) {
-    std::vector<std::string> tables;
-    if (int found = findTables(kCommand, operand, &tables)) {
-      status = std::max(status, found);
-      continue;
-    }
-    for (const std::string &path : tables) status = std::max(status, repairTable(engine, path, parsed.has("--yes")));
-  }
+  const bool yes = parsed.has("--yes");
+  const int status = forEachTable(kCommand, parsed.operands,
+                                  [&engine, yes](const std::string &path) { return repairTable(engine, path, yes); });
   std::fflush(stdout);
   return status;
 }

@@ -7,13 +7,13 @@
 namespace tktool {
 
 constexpr int kOk = 0;
-constexpr int kUsage = 1;        // unknown command or option, missing or extra argument
-constexpr int kNotFound = 2;     // a file or directory is missing or cannot be read or made
-constexpr int kDamaged = 3;      // a table's header is damaged or disagrees with the file's length
-constexpr int kBadLayout = 4;    // the layout file has errors; nothing was created
-constexpr int kRefused = 5;      // a change that needs --yes or --force was not made
-constexpr int kFailed = 6;       // the engine failed while creating or writing
-constexpr int kInUse = 7;        // a table is open elsewhere with a mode that excludes this use
+constexpr int kUsage = 1;      // unknown command or option, missing or extra argument
+constexpr int kNotFound = 2;   // a file or directory is missing or cannot be read or made
+constexpr int kDamaged = 3;    // a table's header is damaged or disagrees with the file's length
+constexpr int kBadLayout = 4;  // the layout file has errors; nothing was created
+constexpr int kRefused = 5;    // a change that needs --yes or --force was not made
+constexpr int kFailed = 6;     // the engine failed while creating or writing
+constexpr int kInUse = 7;      // a table is open elsewhere with a mode that excludes this use
 
 }  // namespace tktool
 

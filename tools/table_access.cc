@@ -17,8 +17,8 @@ int openTableFile(const char *command, EngineSession &engine, const std::string 
   std::memset(file, 0, sizeof *file);
   if (file4open(file, engine.c4(), path.c_str(), 1) != 0) {
     const int status = engine.errorStatus(path);
-    const std::string why = status == kInUse ? "it is open in another program (" + engine.errorText() + ")"
-                                             : engine.errorText();
+    const std::string why =
+        status == kInUse ? "it is open in another program (" + engine.errorText() + ")" : engine.errorText();
     engine.clearError();
     return complain(command, status, path + ": cannot open: " + why);
   }

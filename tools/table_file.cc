@@ -32,7 +32,8 @@ void readDescriptors(const std::vector<unsigned char> &area, unsigned char versi
   for (; pos + kDescriptorSize <= area.size() && area[pos] != 0x0D; pos += kDescriptorSize) {
     const unsigned char *descriptor = area.data() + pos;
     FieldInfo field;
-    field.name.assign(reinterpret_cast<const char *>(descriptor), strnlen(reinterpret_cast<const char *>(descriptor), 10));
+    field.name.assign(reinterpret_cast<const char *>(descriptor),
+                      strnlen(reinterpret_cast<const char *>(descriptor), 10));
     field.type = static_cast<char>(std::toupper(descriptor[11]));
     field.len = fieldLength(field.type, descriptor);
     const bool decimals = field.type == 'N' || field.type == 'F' || (field.type == 'B' && version == 0x30);

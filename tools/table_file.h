@@ -41,9 +41,9 @@ struct TableFile {
   unsigned long fileLen = 0;
   unsigned char version = 0;
   unsigned year = 0, month = 0, day = 0;  // year in full (1900 + the byte)
-  long count = 0;                          // as the header says
+  long count = 0;                         // as the header says
   unsigned headerLen = 0;
-  unsigned recWidth = 0;                   // as the header says
+  unsigned recWidth = 0;  // as the header says
   unsigned char flags = 0;
   std::vector<FieldInfo> fields;
   unsigned long computedWidth = 0;  // 1 plus the field lengths

@@ -131,7 +131,8 @@ TEST_F(TablekitTest, CreateMakesEmptyTablesThatInfoDescribes) {
   EXPECT_NE(std::string::npos, info.out.find("       3  PAID_ON     D          8         0      31\n"));
   EXPECT_NE(std::string::npos, info.out.find("       4  PAID        L          1         0      39\n"));
   EXPECT_NE(std::string::npos, info.out.find("       5  NOTE        M         10         0      40\n"));
-  EXPECT_NE(std::string::npos, info.out.find("  state          sound: the header counts 0 records; the file holds 0 whole records\n"));
+  EXPECT_NE(std::string::npos,
+            info.out.find("  state          sound: the header counts 0 records; the file holds 0 whole records\n"));
 
   // The file name in any case, with or without its extension.
   for (const char *name : {"DATA/people", "DATA/People.dbf"}) {
@@ -211,7 +212,9 @@ TEST_F(TablekitTest, BadArgumentsAreRefusedWithTheirStatus) {
       {{"frobnicate"}, 1, "tablekit: unknown command 'frobnicate' (see 'tablekit --help')\n"},
       {{"info"}, 1, "tablekit info: expected a table or a directory (see 'tablekit info --help')\n"},
       {{"info", "--verbose", "X"}, 1, "tablekit info: unknown option '--verbose' (see 'tablekit info --help')\n"},
-      {{"create", "set.layout"}, 1, "tablekit create: expected a layout file and a directory (see 'tablekit create --help')\n"},
+      {{"create", "set.layout"},
+       1,
+       "tablekit create: expected a layout file and a directory (see 'tablekit create --help')\n"},
       {{"create", "set.layout", "D", "--table"}, 1, "tablekit create: option --table needs a value\n"},
       {{"dump", "A", "B"}, 1, "tablekit dump: expected one table or directory (see 'tablekit dump --help')\n"},
       {{"repair"}, 1, "tablekit repair: expected a table or a directory (see 'tablekit repair --help')\n"},
@@ -256,7 +259,10 @@ class DumpTest : public TablekitTest {
   void SetUp() override {
     TablekitTest::SetUp();
     create("[PEOPLE]\nNAME C 20\nAMOUNT N 10 2\nPAID_ON D\nPAID L\nNOTE M\n");
-    append("PEOPLE", {{"NAME", "Smith, J"}, {"AMOUNT", "12.5"}, {"PAID_ON", "20240131"}, {"PAID", "T"},
+    append("PEOPLE", {{"NAME", "Smith, J"},
+                      {"AMOUNT", "12.5"},
+                      {"PAID_ON", "20240131"},
+                      {"PAID", "T"},
                       {"NOTE", "first\nline \"two\""}});
     append("PEOPLE", {{"NAME", "Gone"}, {"AMOUNT", "-3"}, {"PAID", "F"}}, true);
     append("PEOPLE", {});
@@ -267,33 +273,35 @@ TEST_F(DumpTest, CsvShowsEveryRecordWithItsDeletedFlagAndMemo) {
   const Result dump = run({"dump", "DATA/PEOPLE.DBF"});
   EXPECT_EQ(0, dump.status) << dump.err;
   EXPECT_EQ("", dump.err);
-  EXPECT_EQ("# PEOPLE DATA/PEOPLE.DBF\n"
-            "_recno,_deleted,NAME,AMOUNT,PAID_ON,PAID,NOTE\n"
-            "1,0,\"Smith, J\",12.50,20240131,T,\"first\nline \"\"two\"\"\"\n"
-            "2,1,Gone,-3.00,,F,\n"
-            "3,0,,,,,\n"
-            "\n",
-            dump.out);
+  EXPECT_EQ(
+      "# PEOPLE DATA/PEOPLE.DBF\n"
+      "_recno,_deleted,NAME,AMOUNT,PAID_ON,PAID,NOTE\n"
+      "1,0,\"Smith, J\",12.50,20240131,T,\"first\nline \"\"two\"\"\"\n"
+      "2,1,Gone,-3.00,,F,\n"
+      "3,0,,,,,\n"
+      "\n",
+      dump.out);
 }
 
 TEST_F(DumpTest, JsonTypesEveryValue) {
   const Result dump = run({"dump", "--json", "DATA/PEOPLE"});
   EXPECT_EQ(0, dump.status) << dump.err;
-  EXPECT_EQ("{\"table\": \"PEOPLE\", \"file\": \"DATA/PEOPLE.DBF\", \"count\": 3,\n"
-            " \"fields\": [{\"name\": \"NAME\", \"type\": \"C\", \"length\": 20, \"decimals\": 0}, "
-            "{\"name\": \"AMOUNT\", \"type\": \"N\", \"length\": 10, \"decimals\": 2}, "
-            "{\"name\": \"PAID_ON\", \"type\": \"D\", \"length\": 8, \"decimals\": 0}, "
-            "{\"name\": \"PAID\", \"type\": \"L\", \"length\": 1, \"decimals\": 0}, "
-            "{\"name\": \"NOTE\", \"type\": \"M\", \"length\": 10, \"decimals\": 0}],\n"
-            " \"records\": [\n"
-            "  {\"_recno\": 1, \"_deleted\": false, \"NAME\": \"Smith, J\", \"AMOUNT\": 12.50, "
-            "\"PAID_ON\": \"20240131\", \"PAID\": true, \"NOTE\": \"first\\nline \\\"two\\\"\"},\n"
-            "  {\"_recno\": 2, \"_deleted\": true, \"NAME\": \"Gone\", \"AMOUNT\": -3.00, \"PAID_ON\": null, "
-            "\"PAID\": false, \"NOTE\": \"\"},\n"
-            "  {\"_recno\": 3, \"_deleted\": false, \"NAME\": \"\", \"AMOUNT\": null, \"PAID_ON\": null, "
-            "\"PAID\": null, \"NOTE\": \"\"}\n"
-            " ]}\n",
-            dump.out);
+  EXPECT_EQ(
+      "{\"table\": \"PEOPLE\", \"file\": \"DATA/PEOPLE.DBF\", \"count\": 3,\n"
+      " \"fields\": [{\"name\": \"NAME\", \"type\": \"C\", \"length\": 20, \"decimals\": 0}, "
+      "{\"name\": \"AMOUNT\", \"type\": \"N\", \"length\": 10, \"decimals\": 2}, "
+      "{\"name\": \"PAID_ON\", \"type\": \"D\", \"length\": 8, \"decimals\": 0}, "
+      "{\"name\": \"PAID\", \"type\": \"L\", \"length\": 1, \"decimals\": 0}, "
+      "{\"name\": \"NOTE\", \"type\": \"M\", \"length\": 10, \"decimals\": 0}],\n"
+      " \"records\": [\n"
+      "  {\"_recno\": 1, \"_deleted\": false, \"NAME\": \"Smith, J\", \"AMOUNT\": 12.50, "
+      "\"PAID_ON\": \"20240131\", \"PAID\": true, \"NOTE\": \"first\\nline \\\"two\\\"\"},\n"
+      "  {\"_recno\": 2, \"_deleted\": true, \"NAME\": \"Gone\", \"AMOUNT\": -3.00, \"PAID_ON\": null, "
+      "\"PAID\": false, \"NOTE\": \"\"},\n"
+      "  {\"_recno\": 3, \"_deleted\": false, \"NAME\": \"\", \"AMOUNT\": null, \"PAID_ON\": null, "
+      "\"PAID\": null, \"NOTE\": \"\"}\n"
+      " ]}\n",
+      dump.out);
 }
 
 TEST_F(DumpTest, ADirectoryDumpsEveryTable) {
@@ -316,12 +324,13 @@ class FollowTest : public TablekitTest {
  protected:
   void SetUp() override {
     TablekitTest::SetUp();
-    create("[LEVEL_1]\nL1_REC N 9 0\nISA06 C 15\n"
-           "[LEVEL_2]\nL2_REC N 9 0\nL1_PTR N 9 0\n"
-           "[LEVEL_3]\nL3_REC N 9 0\nL2_PTR N 9 0\n"
-           "[LEVEL_4]\nL4_REC N 9 0\nL3_PTR N 9 0\nCLP01 C 20\n"
-           "[LEVEL_5]\nL5_REC N 9 0\nL4_PTR N 9 0\nSVC01 C 20\n"
-           "[LEVEL_6]\nLEVEL N 1 0\nREC_PTR N 9 0\nRECORD C 3\nCODE C 5\n");
+    create(
+        "[LEVEL_1]\nL1_REC N 9 0\nISA06 C 15\n"
+        "[LEVEL_2]\nL2_REC N 9 0\nL1_PTR N 9 0\n"
+        "[LEVEL_3]\nL3_REC N 9 0\nL2_PTR N 9 0\n"
+        "[LEVEL_4]\nL4_REC N 9 0\nL3_PTR N 9 0\nCLP01 C 20\n"
+        "[LEVEL_5]\nL5_REC N 9 0\nL4_PTR N 9 0\nSVC01 C 20\n"
+        "[LEVEL_6]\nLEVEL N 1 0\nREC_PTR N 9 0\nRECORD C 3\nCODE C 5\n");
     append("LEVEL_1", {{"L1_REC", "1"}, {"ISA06", "SENDER"}});
     append("LEVEL_2", {{"L2_REC", "1"}, {"L1_PTR", "1"}});
     append("LEVEL_3", {{"L3_REC", "1"}, {"L2_PTR", "1"}});
@@ -338,18 +347,19 @@ class FollowTest : public TablekitTest {
 TEST_F(FollowTest, OutlineNestsChildrenUnderTheirParents) {
   const Result dump = run({"dump", "DATA", "--follow"});
   EXPECT_EQ(0, dump.status) << dump.err;
-  EXPECT_EQ("LEVEL_1 #1: L1_REC=1 ISA06=SENDER\n"
-            "  LEVEL_2 #1: L2_REC=1 L1_PTR=1\n"
-            "    LEVEL_6 #2: LEVEL=2 REC_PTR=1 RECORD=PLB CODE=WO\n"
-            "    LEVEL_3 #1: L3_REC=1 L2_PTR=1\n"
-            "      LEVEL_4 #1: L4_REC=1 L3_PTR=1 CLP01=CLAIM1\n"
-            "        LEVEL_6 #1: LEVEL=4 REC_PTR=1 RECORD=CAS CODE=45\n"
-            "      LEVEL_4 #2: L4_REC=2 L3_PTR=1 CLP01=\"CLAIM 2\"\n"
-            "        LEVEL_5 #1: L5_REC=1 L4_PTR=2 SVC01=HC:99213\n"
-            "          LEVEL_6 #3: LEVEL=5 REC_PTR=1 RECORD=REF CODE=6R\n"
-            "unlinked records (their parent is not in the set):\n"
-            "  LEVEL_6 #4: LEVEL=4 REC_PTR=9 RECORD=CAS CODE=97\n",
-            dump.out);
+  EXPECT_EQ(
+      "LEVEL_1 #1: L1_REC=1 ISA06=SENDER\n"
+      "  LEVEL_2 #1: L2_REC=1 L1_PTR=1\n"
+      "    LEVEL_6 #2: LEVEL=2 REC_PTR=1 RECORD=PLB CODE=WO\n"
+      "    LEVEL_3 #1: L3_REC=1 L2_PTR=1\n"
+      "      LEVEL_4 #1: L4_REC=1 L3_PTR=1 CLP01=CLAIM1\n"
+      "        LEVEL_6 #1: LEVEL=4 REC_PTR=1 RECORD=CAS CODE=45\n"
+      "      LEVEL_4 #2: L4_REC=2 L3_PTR=1 CLP01=\"CLAIM 2\"\n"
+      "        LEVEL_5 #1: L5_REC=1 L4_PTR=2 SVC01=HC:99213\n"
+      "          LEVEL_6 #3: LEVEL=5 REC_PTR=1 RECORD=REF CODE=6R\n"
+      "unlinked records (their parent is not in the set):\n"
+      "  LEVEL_6 #4: LEVEL=4 REC_PTR=9 RECORD=CAS CODE=97\n",
+      dump.out);
 }
 
 TEST_F(FollowTest, JsonNestsChildrenUnderTheirParents) {
@@ -363,9 +373,10 @@ TEST_F(FollowTest, JsonNestsChildrenUnderTheirParents) {
       "          ]}";
   EXPECT_NE(std::string::npos, dump.out.find(l5)) << dump.out;
   EXPECT_EQ(0u, dump.out.find("{\"records\": [\n  {\"_table\": \"LEVEL_1\", \"_recno\": 1,"));
-  EXPECT_NE(std::string::npos,
-            dump.out.find("\"unlinked\": [\n  {\"_table\": \"LEVEL_6\", \"_recno\": 4, \"_deleted\": false, \"LEVEL\": 4, "
-                          "\"REC_PTR\": 9, \"RECORD\": \"CAS\", \"CODE\": \"97\"}\n]}\n"));
+  EXPECT_NE(
+      std::string::npos,
+      dump.out.find("\"unlinked\": [\n  {\"_table\": \"LEVEL_6\", \"_recno\": 4, \"_deleted\": false, \"LEVEL\": 4, "
+                    "\"REC_PTR\": 9, \"RECORD\": \"CAS\", \"CODE\": \"97\"}\n]}\n"));
 }
 
 TEST_F(FollowTest, AMissingLinkFieldIsNamed) {
@@ -402,9 +413,9 @@ TEST_F(RepairTest, MendsCountsTooHighAndTooLow) {
   struct Case {
     const char *name;
     long headerCount;
-    size_t length;         // the damaged file's length
+    size_t length;  // the damaged file's length
     long repairedCount;
-    const char *warning;   // a line of the warning
+    const char *warning;  // a line of the warning
   };
   const Case cases[] = {
       {"count too high", 5, kHeaderLen + 3 * kWidth + 1, 3,

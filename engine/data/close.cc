@@ -1,12 +1,14 @@
-// Closing tables: d4close releases a handle, and the last handle of a file
-// closes the DFILE4 with its data and memo files. code4close (context.cc)
-// and failed opens come through here too.
+// Closing tables: d4close finishes the handle's pending record, brings the
+// header up to date, releases the handle's locks and frees it; the last
+// handle of a file closes the DFILE4 with its data and memo files. code4close
+// (context.cc) and failed opens come through here too.
 //
-// Records cannot be written by this engine yet, so a close has no current
-// record to finish, no locks to release and no header to bring up to date;
-// the places where that work joins are named below.
-#include "data/data_layer.h"
-#include "foundation/foundation.h"
+// The last close of a file that was changed (a record appended or written
+// since the header was last rewritten), is writable and is not being removed
+// stamps today's date into the header, with the record count in access mode
+// 1 (in modes 0 and 2 every append has written the count already). A file
+// that was not changed keeps its header bytes as they are.
+#include "data/records.h"
 
 namespace tablekit::data {
 namespace {
@@ -16,11 +18,15 @@ void keepFirst(int &rc, int next) {
   if (rc >= 0 && next < 0) rc = next;
 }
 
-// The header rewrite of the last close of a changed file: the in-memory date
-// becomes today and the header is written with that date (and with the
-// count in access mode 1), after the records it counts. It comes with
-// record writing; until then no file is ever marked changed.
-int rewriteHeaderAtLastClose(DFILE4 &) { return 0; }
+// After a failed step the context's error is put aside, so that the next
+// step runs; the close reports the first failure at its end.
+void setAside(CODE4 &c4, int rc) {
+  if (rc < 0) c4.errorCode = 0;
+}
+
+// The header rewrite of the last close of a changed file: today's date, and
+// the count in access mode 1, after the records it counts.
+int rewriteHeaderAtLastClose(DFILE4 &file) { return dfile4headerWrite(file, true, file.file.accessMode == 1); }
 
 // Closes the file for real. The DFILE4 goes back to its pool.
 int closeDataFile(DFILE4 &file) {
@@ -37,25 +43,48 @@ int closeDataFile(DFILE4 &file) {
     if (remove) file.memoFile.file.isTemp = 1;
     keepFirst(rc, file4close(&file.memoFile.file));
   }
-  // Index files are not part of the engine yet: a DFILE4 has none to close.
+  // Index files of the DFILE4 close here once tables have them.
   l4remove(&c4.dataFileList, &file);
   keepFirst(rc, file4close(&file.file));
   mem4freeDefault(c4.dataFileMemory, &file);
   return rc;
 }
 
+// Steps 2 to 4 of the close for a handle that was opened completely (its
+// handle id is drawn last): the pending record, the header, the locks, the
+// index handles and the memo entries. Each step runs even when an earlier
+// one failed; the first failure is kept.
+int finishHandle(DATA4 &data) {
+  CODE4 &c4 = *data.codeBase;
+  int rc = 0;
+  const int updated = d4update(&data);
+  // A record refused by a unique tag is dropped.
+  if (updated == err::kUnique) data.recordChanged = 0;
+  keepFirst(rc, updated);
+  setAside(c4, rc);
+  keepFirst(rc, d4unlockLow(&data, data.clientId, 0));
+  setAside(c4, rc);
+  forgetHandleLocks(data);
+  keepFirst(rc, records::closeIndexHandles(data));
+  setAside(c4, rc);
+  if (records::hasMemoFields(data)) memoFreeEntries(data);
+  return rc;
+}
+
 // Steps 2 to 6 of the close, with the context's earlier error put aside.
+// A handle whose open failed part way is only taken down.
 int closeHandle(DATA4 &data) {
   CODE4 &c4 = *data.codeBase;
   int rc = 0;
-  // Finishing the current record (d4update) and releasing this handle's
-  // locks join here with record writing and locking; index handles with the
-  // index files.
   DFILE4 *file = data.dataFile;
+  if (file != nullptr && data.clientId != 0) rc = finishHandle(data);
+  // 5, 6. The handle leaves its DFILE4, which closes with its last handle;
+  // its buffers and the handle itself are freed.
+  if (file != nullptr) l4remove(&file->data4list, &data.dataFileLink);
   freeHandleParts(data);
+  data.dataFile = nullptr;
   if (file != nullptr) {
-    l4remove(&file->data4list, &data.dataFileLink);
-    data.dataFile = nullptr;
+    setAside(c4, rc);
     keepFirst(rc, dfile4release(*file));
   }
   l4remove(&c4.dataList, &data);

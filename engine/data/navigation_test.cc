@@ -91,7 +91,9 @@ TEST_F(NavigationTest, SkippingOverBothEnds) {
     EXPECT_EQ(c.recNo, d4recNo(data));
     EXPECT_EQ(c.bof, d4bof(data));
     EXPECT_EQ(c.eof, d4eof(data));
-    if (c.recNo <= 5) EXPECT_EQ(std::to_string(c.recNo), currentId(data));
+    if (c.recNo <= 5) {
+      EXPECT_EQ(std::to_string(c.recNo), currentId(data));
+    }
   }
   // Back from the end of file onto the last record.
   ASSERT_EQ(r4eof, d4goEof(data));

@@ -370,6 +370,30 @@ TEST_F(AppendTest, UnappendRemovesTheLastRecord) {
   }
 }
 
+TEST_F(AppendTest, UnappendFreesTheMemoBlocksOfTheRecord) {
+  const std::vector<FieldDef> fields = {{"ID", 'N', 6, 0}, {"NOTE", 'M', 10, 0}};
+  const std::string path = write("memo.dbf", dbfBytes(fields, {}, 0x8B));
+  const std::string memoPath = write("memo.dbt", emptyDbtBytes());
+  DATA4 *data = open(path, 1);
+  const std::string note(600, 'x');  // blocks 1 and 2 of 512 bytes
+  for (int i = 0; i < 2; ++i) {
+    SCOPED_TRACE(i);
+    ASSERT_EQ(0, d4appendStart(data, 0));
+    ASSERT_EQ(0, f4memoAssignN(d4field(data, "NOTE"), note.data(), static_cast<unsigned>(note.size())));
+    ASSERT_EQ(0, d4append(data)) << Context::lastMessage();
+    ASSERT_EQ(0, d4flush(data));
+    // The second memo takes the blocks the first one left.
+    EXPECT_EQ(3u * 512, readWhole(memoPath).size());
+    if (i == 0) {
+      ASSERT_EQ(0, d4unappend(data)) << Context::lastMessage();
+    }
+  }
+  ASSERT_EQ(0, d4close(data));
+  const std::string bytes = readWhole(path);
+  EXPECT_EQ(1, headerCount(bytes));
+  EXPECT_EQ(std::string("         1"), record(bytes, 1).substr(7, 10));
+}
+
 TEST_F(AppendTest, UnappendOnAnEmptyTableFindsNoRecord) {
   const std::string path = numbered("t.dbf", 0);
   const std::string before = readWhole(path);

@@ -57,6 +57,8 @@ int readRecord(DATA4 &data, long recNo, int keepOld, bool lockedHere) {
   return 0;
 }
 
+// d4goLow. A record number below 1 names no record, as one beyond the count
+// does.
 int goLow(DATA4 &data, long recNo, int keepOld) {
   if (int rc = finishPending(data); rc != 0) return rc;
   if (recNo <= 0) return noSuchRecord(data);

@@ -225,7 +225,7 @@ TEST_F(OpenTest, EmptyTableOpensWithBlankRecordAndNoCurrentRecord) {
 
 TEST_F(OpenTest, FieldsTakeLengthDecimalsAndOffsetsByType) {
   TableImage t;
-  t.fields = {{"Name", 'c', 300, 0}, {"PRICE", 'N', 10, 2}, {"RATE", 'F', 8, 3}, {"DAY", 'D', 8, 0},
+  t.fields = std::vector<FieldDef>{{"Name", 'c', 300, 0}, {"PRICE", 'N', 10, 2}, {"RATE", 'F', 8, 3}, {"DAY", 'D', 8, 0},
               {"FLAG", 'L', 1, 0},   {"COUNT", 'I', 4, 0},  {"SHORTNUM", 'Q', 2, 0}, {"TENCHARSXY", 'C', 3, 0}};
   t.rows.push_back({});
   const std::string path = write("shapes.dbf", dbfBytes(t));
@@ -802,7 +802,7 @@ TEST_F(OpenTest, MemoFileIsOpenedWhenTheHeaderSaysSo) {
       {"no memo bit", 0x03, 0x02, nullptr, 0, 1, 0, false},
   };
   TableImage t;
-  t.fields = {{"NAME", 'C', 10, 0}, {"NOTE", 'M', 10, 0}, {"PICTURE", 'G', 10, 0}};
+  t.fields = std::vector<FieldDef>{{"NAME", 'C', 10, 0}, {"NOTE", 'M', 10, 0}, {"PICTURE", 'G', 10, 0}};
   t.rows.push_back({"Smith", "1"});
   const std::string memo = dir / "notes.DBT";
   for (const Case &c : cases) {

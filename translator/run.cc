@@ -17,6 +17,7 @@
 #include "reader.h"
 #include "run_files.h"
 #include "run_status.h"
+#include "table_set.h"
 #include "tablekit.h"
 
 namespace remitex {
@@ -30,13 +31,21 @@ constexpr char kIsaRejection[] = "REMITEX.DAT rejected - file does not begin wit
 // once at its end (or at an early exit).
 CODE4 cb;
 
-// What a run holds open; finish() closes it on every way out.
+// What a run holds open; finish() closes it on every way out: the level
+// tables first (so that the next run can open them), then the input, the
+// log and the engine context.
 struct RunState {
   FILE *log = nullptr;
   FILE *input = nullptr;
   bool engineStarted = false;
+  TableSet *tables = nullptr;
 
   int finish(int status) {
+    if (tables != nullptr) {
+      tables->releaseTemplates();
+      (void)tables->closeLevelTables();
+      tables = nullptr;
+    }
     if (input != nullptr) fclose(input);
     if (log != nullptr) fclose(log);
     input = log = nullptr;
@@ -76,6 +85,13 @@ void readVersionList(char (&list)[kVersionListSize]) {
   size_t got = fread(list, 1, sizeof list - 1, file);
   list[got] = '\0';
   fclose(file);
+}
+
+// The line of a load that an engine error cut short; it ends the open
+// translate or indexing line first.
+void logLoadFailure(FILE *log, int code) {
+  fprintf(log, "\n    Load failed - error %d: %s\n", code, error4text(&cb, code));
+  fflush(log);
 }
 
 // The marker of a completed run: "OK", no line end. A marker that cannot be
@@ -121,18 +137,24 @@ int remitexRun() {
   // 6. The reader starts with no segment identifier; the engine context is
   // made with its two background workers. An engine failure is reported by
   // the engine itself.
-  SegmentMapping mapping;
+  TableSet tables(cb);
+  SegmentMapping mapping(tables);
   InterchangeReader reader(run.input, versionList, run.log, mapping);
   reader.clearSegmentIds();
   code4initLow(&cb, 0, TK_HEADER_VERSION, sizeof(CODE4), 0);
   run.engineStarted = true;
 
-  // 7. Opening LEVEL_1 to LEVEL_6 and building their template records (an
-  // allocation failure ends the run with kRunNoMemory) come with the table set.
+  // 7. The level tables, opened exclusively without their indexes (a table
+  // that cannot be opened ends the process through the engine's fatal exit),
+  // and their template records.
   logPhase(run.log, "    Opening Data Files\n");
+  tables.openLevelTables();
+  run.tables = &tables;
+  if (int status = tables.buildTemplates()) return run.finish(status);
 
-  // 8. Emptying LEVEL_1 to LEVEL_6 comes with the table set.
+  // 8. Every record of the last run goes.
   logPhase(run.log, "    Removing Old Data\n");
+  tables.emptyLevelTables();
 
   // 9. The input is read through a fully buffered 8192-byte stream buffer.
   if (setvbuf(run.input, inputBuffer, _IOFBF, kInputBufferSize) != 0) {
@@ -150,12 +172,19 @@ int remitexRun() {
   // 12. The load; the envelope checks may reject the interchange here.
   if (int status = reader.readTokens()) return run.finish(status);
 
-  // 13. The records still being filled are appended. Releasing the six
-  // template records comes with the table set.
-  mapping.closeLevelsDownTo(1);
+  // 13. The records still being filled are appended, children first.
+  mapping.finish();
   c4setErrFieldName(&cb, 1);
   fclose(run.input);
   run.input = nullptr;
+  tables.releaseTemplates();
+
+  // An engine error during the load means records may be missing: the run
+  // does not report success.
+  if (int code = c4getErrorCode(&cb); code < 0) {
+    logLoadFailure(run.log, code);
+    return run.finish(kRunLoadFailed);
+  }
 
   // 14. Allocating the tag-description array (kRunNoMemory on failure) comes
   // with the load indexing. The translate line always ends in 100.
@@ -169,8 +198,15 @@ int remitexRun() {
   // with the text above.
   c4setSafety(&cb, 1);
 
-  // 16. Closing LEVEL_1 to LEVEL_6 comes with the table set. Then the log
-  // and the engine context.
+  // 16. The level tables, the log and the engine context. In access mode 1
+  // a table's header counts its records only once it is closed: a close that
+  // fails where nothing had failed before loses the load as well.
+  const bool clean = c4getErrorCode(&cb) >= 0;
+  if (int code = tables.closeLevelTables(); clean && code < 0) {
+    logLoadFailure(run.log, code);
+    return run.finish(kRunLoadFailed);
+  }
+  run.tables = nullptr;
   run.finish(kRunDone);
 
   // 17. The marker tells a caller that this run completed.

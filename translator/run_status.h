@@ -12,6 +12,7 @@ enum RunStatus : int {
   kRunRejected = 4,      // not an accepted interchange (no "ISA", GS01, ST01, short ISA)
   kRunNoMemory = 5,      // memory or the input stream buffer could not be had
   kRunVersion = 6,       // the interchange version is not in the version list
+  kRunLoadFailed = 7,    // an engine error during the load: records may be missing
 };
 
 }  // namespace remitex

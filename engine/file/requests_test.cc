@@ -39,7 +39,10 @@ struct Gate {
   std::uint64_t parkWriteAt = kNowhere;
   std::uint64_t parkReadAt = kNowhere;
   bool parked = false;
-  bool released = false;
+  // How many times the test let a parked call go. A parked call waits for
+  // this to change rather than for a flag that the next arm() could clear
+  // again before the call has seen it.
+  int releases = 0;
   int failWritesOf = -1;  // a handle whose writes fail with ENOSPC
   struct Write {
     int fd;
@@ -51,7 +54,8 @@ struct Gate {
   void parkHere(std::unique_lock<std::mutex> &lock) {
     parked = true;
     cv.notify_all();
-    cv.wait(lock, [this] { return released; });
+    const int ticket = releases;
+    cv.wait(lock, [this, ticket] { return releases != ticket; });
   }
 };
 Gate *gGate;
@@ -129,7 +133,7 @@ class RequestsTest : public ::testing::Test {
   }
   void arm(std::uint64_t *where) {
     std::lock_guard<std::mutex> lock(gate_.m);
-    gate_.parked = gate_.released = false;
+    gate_.parked = false;
     *where = kParkPos;
   }
   void waitParked() {
@@ -143,7 +147,7 @@ class RequestsTest : public ::testing::Test {
   void release() {
     {
       std::lock_guard<std::mutex> lock(gate_.m);
-      gate_.released = true;
+      ++gate_.releases;
       gate_.parkWriteAt = gate_.parkReadAt = kNowhere;
     }
     gate_.cv.notify_all();

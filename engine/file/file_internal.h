@@ -1,5 +1,5 @@
 // Shared by the units of the file layer only (handles.cc, range_locks.cc,
-// requests.cc); other subsystems use file_layer.h.
+// requests.cc, write_gather.cc); other subsystems use file_layer.h.
 //
 // Locks, outermost first:
 //   1. a FILE4's fileLock (tk_filelock::mutex): positioning plus transfer on
@@ -16,6 +16,7 @@
 
 #include "tablekit.h"
 #include "file/file_layer.h"
+#include "file/write_gather.h"
 
 // Made at open and freed at close; FILE4::fileLock points to it.
 struct tk_filelock {
@@ -34,6 +35,10 @@ struct tk_filelock {
   int deferredError = 0;  // the system's error; 0 = none
   std::uint64_t deferredPos = 0;
   unsigned deferredLen = 0;
+
+  // The writes held back for an exclusive file (write_gather.cc). Guarded by
+  // mutex; the application thread's alone.
+  tablekit::file::GatheredRun gathered;
 };
 
 namespace tablekit::file {
@@ -56,7 +61,8 @@ inline std::uint64_t endOf(std::uint64_t pos, unsigned len) { return pos + len; 
 int reportWriteError(FILE4 &file, int sysError);
 
 // A direct write: read-only check, read-ahead update, resolution of the
-// overlapping delayed writes, the write itself. 0 or a negative code.
+// overlapping delayed writes, the write itself, which an exclusive file
+// gathers (write_gather.h). 0 or a negative code.
 [[nodiscard]] int directWrite(FILE4 &file, std::uint64_t pos, const void *data, unsigned len);
 
 // A direct read: the bytes read, queued write data included.

@@ -4,6 +4,8 @@
 //
 // Reads and writes go to the handle directly: the block cache is not part of
 // the engine yet, and its hooks (cache_hooks.h) sit where it will take part.
+// Writes to a file opened exclusively are gathered into runs
+// (write_gather.cc), which every other operation here writes out first.
 // Queued background requests of the same file are kept consistent with every
 // direct transfer and length change through requests.cc.
 //
@@ -229,6 +231,12 @@ int closeHandle(FILE4 &file, bool removeTemp) {
   const bool drop = removeTemp && file.isTemp;
   const int flushed = flushDelayedWrites(file, !drop);
   if (rc == 0) rc = flushed;
+  // The gathered run is younger than any queued write: it goes last.
+  if (drop) {
+    gather::drop(file);
+  } else if (int written = gather::writeOut(file); rc == 0) {
+    rc = written;
+  }
   delete file.fileLock;
   file.fileLock = nullptr;
   const int fd = file.handle;
@@ -349,8 +357,17 @@ int directWrite(FILE4 &file, std::uint64_t pos, const void *data, unsigned len) 
     return report(file.codeBase, err::kWrite, loc::detail::attempt_to_write_to_a_read_only_file, file.name);
   if (file.readAheadOn) readAheadUpdate(file, pos, len, static_cast<const char *>(data), true);
   std::unique_lock<std::mutex> guard(file.fileLock->mutex);
-  resolveDelayedWrites(file, pos, len, guard);
-  const int sys = rawWrite(file, pos, data, len);
+  // The run is settled first: a write that cannot join it finds it on disk,
+  // and so do the delayed writes performed below.
+  bool gathered = false;
+  int sys = gather::prepare(file, pos, len, &gathered);
+  if (sys == 0) {
+    resolveDelayedWrites(file, pos, len, guard);
+    if (gathered)
+      gather::put(file, pos, data, len);
+    else
+      sys = rawWrite(file, pos, data, len);
+  }
   guard.unlock();
   return sys == 0 ? 0 : reportWriteError(file, sys);
 }
@@ -440,6 +457,7 @@ TK_EXPORT unsigned file4read(FILE4 *file, long pos, void *buffer, unsigned len) 
   const auto at = static_cast<std::uint64_t>(pos);
   if (cache::holds(*file)) return cache::read(*file, at, buffer, len);
   if (!file->onDisk || !isOpen(*file)) return 0;
+  if (gather::writeOutForRead(*file, at, len) < 0) return 0;
   return directRead(*file, at, buffer, len);
 }
 
@@ -454,6 +472,7 @@ TK_EXPORT int file4readAll(FILE4 *file, long pos, void *buffer, unsigned len) {
     return 0;
   }
   if (!file->onDisk || !isOpen(*file)) return report(file->codeBase, err::kOpt, loc::file4readAll, file->name);
+  if (int rc = gather::writeOutForRead(*file, at, len)) return rc;
   if (directRead(*file, at, buffer, len) != len) return file4readError(file, pos, len, "file4readAllLow");
   return 0;
 }
@@ -494,6 +513,7 @@ TK_EXPORT unsigned long file4lenLow(FILE4 *file) {
   if (cache::holds(*file) && cache::knownLength(*file) >= 0) return static_cast<unsigned long>(cache::knownLength(*file));
   std::uint64_t len = 0;
   const int sys = isOpen(*file) ? platform::fileLength(file->handle, &len) : EBADF;
+  if (sys == 0) len = std::max(len, gather::end(*file));  // the held-back writes count
   if (sys != 0 || len > kMaxLength) {
     const std::string text = sys != 0 ? platform::fileErrorText(sys) : std::string("2 GB or more");
     report(file->codeBase, err::kLength, loc::file4len, file->name, text.c_str());
@@ -513,6 +533,7 @@ TK_EXPORT int file4lenSetLow(FILE4 *file, unsigned long newLen) {
     return report(c4, err::kParm, loc::detail::attempt_to_change_file_length_of_a_read_only, file->name);
   if (cache::holds(*file) && cache::cut(*file, newLen)) return 0;
   if (!file->onDisk || !isOpen(*file)) return 0;
+  if (int rc = gather::writeOut(*file)) return rc;
   std::unique_lock<std::mutex> guard(file->fileLock->mutex);
   trimDelayedWrites(*file, newLen, guard);
   const int sys = platform::setFileLength(file->handle, newLen);
@@ -534,6 +555,8 @@ TK_EXPORT int file4flush(FILE4 *file) {
   if (file->onDisk && isOpen(*file)) {
     const int flushed = flushDelayedWrites(*file, true);
     if (rc == 0) rc = flushed;
+    const int written = gather::writeOut(*file);
+    if (rc == 0) rc = written;
     std::unique_lock<std::mutex> guard(file->fileLock->mutex);
     const int sys = platform::syncFile(file->handle);
     guard.unlock();
@@ -548,6 +571,7 @@ TK_EXPORT int file4flush(FILE4 *file) {
 
 TK_EXPORT int file4refresh(FILE4 *file) {
   if (file == nullptr) return report(nullptr, err::kParmNull, loc::file4refresh);
+  if (int rc = gather::writeOut(*file)) return rc;
   if (cache::holds(*file) && file->accessMode == 0) return cache::refresh(*file);
   return 0;
 }
@@ -556,6 +580,7 @@ TK_EXPORT int file4replace(FILE4 *keep, FILE4 *from) {
   if (keep == nullptr || from == nullptr) return report(nullptr, err::kParmNull, loc::file4replace);
   if (!isOpen(*keep) || !isOpen(*from) || keep->codeBase == nullptr)
     return report(keep->codeBase, err::kParm, loc::file4replace);
+  if (gather::writeOut(*keep) < 0 || gather::writeOut(*from) < 0) return -1;
   (void)cache::withdraw(*keep);
   (void)cache::withdraw(*from);
   return keep->accessMode == 1 ? replaceByRename(*keep, *from) : replaceByCopy(*keep, *from);

@@ -14,7 +14,9 @@
 //   * An unlock must name a range exactly as it was locked, else -110.
 // The handle's ranges are kept in its tk_filelock (application thread only).
 // Files opened with share mode 1 or 2 exclude other opens already, so their
-// lock calls succeed at once without locking anything.
+// lock calls succeed at once without locking anything; an exclusive file's
+// gathered writes (write_gather.cc) are written out all the same, as a lock
+// is where a caller expects the file to be current.
 #include <algorithm>
 #include <new>
 #include <string>
@@ -70,6 +72,7 @@ extern "C" {
 
 TK_EXPORT int file4lockInternal(FILE4 *file, unsigned long posLow, long posHigh, unsigned long lenLow, long lenHigh) {
   if (file == nullptr) return report(nullptr, err::kParmNull, loc::file4lock);
+  if (int rc = gather::writeOut(*file)) return rc;
   if (static_cast<std::uint32_t>(lenLow) == 0 || file->accessMode != 0) return 0;
   if (!isOpen(*file)) return report(file->codeBase, err::kParm, loc::detail::attempt_to_lock_an_unopened_file);
   CODE4 *c4 = file->codeBase;
@@ -90,6 +93,7 @@ TK_EXPORT int file4lockInternal(FILE4 *file, unsigned long posLow, long posHigh,
 TK_EXPORT int file4unlockInternal(FILE4 *file, unsigned long posLow, long posHigh, unsigned long lenLow,
                                   long lenHigh) {
   if (file == nullptr) return report(nullptr, err::kParmNull, loc::file4unlock);
+  if (int rc = gather::writeOut(*file)) return rc;
   if (static_cast<std::uint32_t>(lenLow) == 0 || file->accessMode != 0) return 0;
   if (!isOpen(*file)) return report(file->codeBase, err::kUnlock, loc::file4unlock, file->name);
   const Range range{fromHalves(posLow, posHigh), fromHalves(lenLow, lenHigh)};

@@ -379,6 +379,8 @@ TK_EXPORT int file4writeDelay(FILE4 *file, long pos, const void *data, unsigned 
   if (inError(file->codeBase)) return -1;
   if (file->isReadOnly)
     return report(file->codeBase, err::kWrite, loc::detail::attempt_to_write_to_a_read_only_file, file->name);
+  // Gathered writes are older than this one and reach the disk first.
+  if (int rc = gather::writeOut(*file)) return rc;
   const auto at = static_cast<std::uint64_t>(pos);
   {
     std::unique_lock<std::mutex> fileGuard(file->fileLock->mutex);
@@ -410,6 +412,8 @@ TK_EXPORT int file4advanceRead(FILE4 *file, long pos, void *buffer, unsigned len
   if (pos < 0 || buffer == nullptr || !isOpen(*file)) return report(file->codeBase, err::kParm, loc::file4writeDelay);
   if (inError(file->codeBase)) return -1;
   const auto at = static_cast<std::uint64_t>(pos);
+  // The worker reads the disk: gathered writes it would read go there first.
+  if (int rc = gather::writeOutForRead(*file, at, len)) return rc;
   file->readAheadOn = 1;
   tk_worker *w = readWorker(*file);
   if (w == nullptr) {

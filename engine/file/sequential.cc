@@ -18,6 +18,7 @@
 
 #include "file/cache_hooks.h"
 #include "file/file_layer.h"
+#include "file/write_gather.h"
 #include "foundation/foundation.h"
 
 namespace tablekit::file {
@@ -241,6 +242,7 @@ TK_EXPORT int file4seqReadInitDo(FILE4SEQ_READ *reader, FILE4 *file, long start,
     return report(contextOf(file), err::kParm, loc::file4seqReadInit);
   *reader = FILE4SEQ_READ{};
   writeAndForgetCachedBlocks(*file);
+  if (int rc = gather::writeOut(*file)) return rc;
   if (buffer != nullptr && size > 0) {
     auto *bytes = static_cast<char *>(buffer);
     if (doubleBuffer == 1 && size >= kSplitMin) {
@@ -339,11 +341,14 @@ TK_EXPORT int file4seqWriteFlush(FILE4SEQ_WRITE *writer) {
   FILE4 &file = *writer->file;
   // Everything handed over reaches the file, and neither half is in flight
   // when this returns: the caller may release the buffer.
-  const int flushed = flushDelayedWrites(file, true);
+  int flushed = flushDelayedWrites(file, true);
   if (writer->buf1 != nullptr) {
     waitDelayedWrite(file, writer->buf1);
     waitDelayedWrite(file, writer->buf2);
   }
+  // Without a worker the halves went through the direct-write path, which
+  // may have gathered them.
+  if (int written = gather::writeOut(file); flushed == 0) flushed = written;
   writeAndForgetCachedBlocks(file);
   // A background write of this pass that failed is reported by the flush of
   // the queued writes; its code is the flush's result too.

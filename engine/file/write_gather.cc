@@ -1,0 +1,158 @@
+// Write gathering: a file opened with share mode 1 can be seen by nobody but
+// its one handle, so its adjoining writes (a table's appends above all) are
+// held in one run in memory and written in one transfer instead of one each.
+// The direct-write path of handles.cc offers every write here; the other
+// operations of the layer write the run out before they look at the file.
+//
+// Rules, which keep the disk receiving the bytes in the order the caller
+// wrote them:
+//   1. A write joins the run when it starts inside the run or where it ends
+//      and reaches at least to its end, and the run stays within kMaxRun
+//      bytes. (A table's append writes the record and the end-of-file byte,
+//      and the next append starts on that byte: it overwrites the run's last
+//      byte and goes on.) With no run held, a write shorter than kMaxRun
+//      starts one, unless it starts beyond the end of the file on disk.
+//   2. Any other write first writes the run out, then is written directly
+//      (or starts the next run). So a rewrite of the header after appends
+//      finds the records on disk already, and so does a rewrite inside the
+//      run that ends before its end.
+//   3. Reads that reach the run, advance reads, delayed writes, the
+//      sequential reader's set-up, length changes, flush, refresh, replace,
+//      close and byte-range lock calls write the run out first. The length
+//      counts the run without writing it. Since a run never starts beyond
+//      the end of the file on disk, a read that ends before the run starts
+//      reads bytes the disk already holds.
+//   4. A write-out that fails is reported as -120 "Writing to File" with the
+//      file's name, by the operation that needed it, and the run is gone:
+//      the file holds what reached it (a prefix of the run at most), and the
+//      length no longer counts the rest. A temporary file that its close
+//      deletes drops its run unwritten.
+//
+// Gathering is on for exclusive files while the context's optimizeWrite is 1
+// (write caching asked for); the default -1 and 0 leave every write direct,
+// so that a file opened exclusively is current on disk after each write
+// unless its owner asked otherwise (a reader of the raw file, or a process
+// killed before its close, sees every record written so far). The setting
+// is asked at every write: turning it off takes effect at the next write,
+// which writes the run out first. Files opened with share mode 0 or 2 may be
+// read by other processes and are never gathered.
+//
+// The run lives in the file's tk_filelock and is changed only under its
+// fileLock. The workers never look at it: a delayed write is queued, and an
+// advance read that reaches the run is queued, only after the run has been
+// written out, and later writes keep queued advance reads current as direct
+// writes do (readAheadUpdate).
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+#include <new>
+
+#include "file/file_internal.h"
+#include "file/write_gather.h"
+#include "platform/platform.h"
+
+namespace tablekit::file::gather {
+namespace {
+
+// A run's first buffer; it doubles up to kMaxRun as runs grow.
+constexpr unsigned kFirstCapacity = 64u << 10;
+
+std::uint64_t runEnd(const GatheredRun &run) { return run.pos + run.len; }
+
+// Whether the write [pos, pos + len) joins the run held (rule 1).
+bool joins(const GatheredRun &run, std::uint64_t pos, unsigned len) {
+  const std::uint64_t end = endOf(pos, len);
+  return run.pos <= pos && pos <= runEnd(run) && end >= runEnd(run) && end - run.pos <= kMaxRun;
+}
+
+// Makes the buffer hold size bytes, keeping the run in it. False when no
+// memory is to be had (nothing changes then).
+bool reserve(GatheredRun &run, std::uint64_t size) {
+  if (size <= run.capacity) return true;
+  unsigned capacity = std::max(run.capacity, kFirstCapacity);
+  while (capacity < size) capacity *= 2;
+  capacity = std::min(capacity, kMaxRun);
+  char *bytes = new (std::nothrow) char[capacity];
+  if (bytes == nullptr) return false;
+  if (run.len > 0) std::memcpy(bytes, run.bytes, run.len);
+  delete[] run.bytes;
+  run.bytes = bytes;
+  run.capacity = capacity;
+  return true;
+}
+
+// Whether a new run may start at pos: not beyond the end of the file on
+// disk, so that the bytes before a run are always the disk's own.
+bool mayStartAt(const FILE4 &file, std::uint64_t pos) {
+  std::uint64_t len = 0;
+  return platform::fileLength(file.handle, &len) == 0 && pos <= len;
+}
+
+int reported(FILE4 &file, int sys) { return sys == 0 ? 0 : reportWriteError(file, sys); }
+
+}  // namespace
+
+bool enabled(const FILE4 &file) {
+  return file.accessMode == 1 && file.isReadOnly == 0 && file.codeBase != nullptr && file.codeBase->optimizeWrite == 1;
+}
+
+int prepare(FILE4 &file, std::uint64_t pos, unsigned len, bool *gathered) {
+  GatheredRun &run = file.fileLock->gathered;
+  const bool wanted = len > 0 && len < kMaxRun && enabled(file);
+  *gathered = false;
+  if (wanted && run.len > 0 && joins(run, pos, len) && reserve(run, endOf(pos, len) - run.pos)) {
+    *gathered = true;
+    return 0;
+  }
+  if (int sys = writeOutLocked(file)) return sys;
+  *gathered = wanted && mayStartAt(file, pos) && reserve(run, len);
+  return 0;
+}
+
+void put(FILE4 &file, std::uint64_t pos, const void *data, unsigned len) {
+  GatheredRun &run = file.fileLock->gathered;
+  if (run.len == 0) run.pos = pos;
+  const auto offset = static_cast<unsigned>(pos - run.pos);
+  std::memcpy(run.bytes + offset, data, len);
+  run.len = std::max(run.len, offset + len);
+}
+
+int writeOutLocked(FILE4 &file) {
+  GatheredRun &run = file.fileLock->gathered;
+  if (run.len == 0) return 0;
+  const unsigned len = run.len;
+  run.len = 0;
+  return rawWrite(file, run.pos, run.bytes, len);
+}
+
+int writeOut(FILE4 &file) {
+  if (!isOpen(file)) return 0;
+  std::unique_lock<std::mutex> guard(file.fileLock->mutex);
+  const int sys = writeOutLocked(file);
+  guard.unlock();
+  return reported(file, sys);
+}
+
+int writeOutForRead(FILE4 &file, std::uint64_t pos, unsigned len) {
+  if (!isOpen(file)) return 0;
+  std::unique_lock<std::mutex> guard(file.fileLock->mutex);
+  const GatheredRun &run = file.fileLock->gathered;
+  const int sys = run.len > 0 && endOf(pos, len) > run.pos ? writeOutLocked(file) : 0;
+  guard.unlock();
+  return reported(file, sys);
+}
+
+void drop(FILE4 &file) {
+  if (!isOpen(file)) return;
+  std::lock_guard<std::mutex> guard(file.fileLock->mutex);
+  file.fileLock->gathered.len = 0;
+}
+
+std::uint64_t end(FILE4 &file) {
+  if (!isOpen(file)) return 0;
+  std::lock_guard<std::mutex> guard(file.fileLock->mutex);
+  const GatheredRun &run = file.fileLock->gathered;
+  return run.len > 0 ? runEnd(run) : 0;
+}
+
+}  // namespace tablekit::file::gather

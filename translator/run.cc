@@ -143,6 +143,10 @@ int remitexRun() {
   reader.clearSegmentIds();
   code4initLow(&cb, 0, TK_HEADER_VERSION, sizeof(CODE4), 0);
   run.engineStarted = true;
+  // The level tables are opened exclusively: their appends may be gathered
+  // into large writes (records still reach the disk before the header that
+  // counts them).
+  c4setOptimizeWrite(&cb, 1);
 
   // 7. The level tables, opened exclusively without their indexes (a table
   // that cannot be opened ends the process through the engine's fatal exit),
@@ -174,6 +178,7 @@ int remitexRun() {
 
   // 13. The records still being filled are appended, children first.
   mapping.finish();
+  tables.updateLevelTables();
   c4setErrFieldName(&cb, 1);
   fclose(run.input);
   run.input = nullptr;
@@ -203,7 +208,8 @@ int remitexRun() {
   // fails where nothing had failed before loses the load as well.
   const bool clean = c4getErrorCode(&cb) >= 0;
   if (int code = tables.closeLevelTables(); clean && code < 0) {
-    logLoadFailure(run.log, code);
+    const int reported = c4getErrorCode(&cb);
+    logLoadFailure(run.log, reported < 0 ? reported : code);
     return run.finish(kRunLoadFailed);
   }
   run.tables = nullptr;

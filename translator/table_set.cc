@@ -98,6 +98,11 @@ void TableSet::releaseTemplates() {
   }
 }
 
+void TableSet::updateLevelTables() {
+  for (int n = 1; n <= kLevelTables; ++n)
+    if (DATA4 *table = level(n)) d4update(table);
+}
+
 int TableSet::closeLevelTables() {
   int result = 0;
   for (int n = 1; n <= kLevelTables; ++n) {

@@ -49,6 +49,12 @@ class TableSet {
   // Frees the template records; nothing may use them afterwards.
   void releaseTemplates();
 
+  // Brings LEVEL_1 to LEVEL_6 up to date on disk after the load: each table's
+  // records are written out, then the header that counts them (no flush to
+  // the device). A write failure is reported by the engine and stays in the
+  // context, so the run sees it before it reports success.
+  void updateLevelTables();
+
   // Closes LEVEL_1 to LEVEL_6 in that order, those that are open; their
   // slots are empty afterwards. Returns 0 or the first close's error code.
   int closeLevelTables();

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -66,15 +67,20 @@ long double powerOfTen(std::size_t k) {
 // ---------------------------------------------------------------------------
 // Exact decimal rounding of a double (the fcvt part of c4dtoa45).
 
-// Decimal digits of an unsigned 128-bit integer; empty for 0.
+// Decimal digits of an unsigned 128-bit integer; empty for 0. The digits
+// are written from the right; once the value fits in 64 bits the rest is
+// divided in 64-bit arithmetic, which is far cheaper than 128-bit division.
 std::string decimalDigits(unsigned __int128 value) {
-  std::string digits;
-  while (value != 0) {
-    digits.push_back(static_cast<char>('0' + static_cast<int>(value % 10)));
+  char buffer[40];  // 2^128 has 39 decimal digits
+  char *const end = buffer + sizeof buffer;
+  char *p = end;
+  while (value > std::numeric_limits<std::uint64_t>::max()) {
+    *--p = static_cast<char>('0' + static_cast<int>(value % 10));
     value /= 10;
   }
-  std::reverse(digits.begin(), digits.end());
-  return digits;
+  for (auto small = static_cast<std::uint64_t>(value); small != 0; small /= 10)
+    *--p = static_cast<char>('0' + static_cast<int>(small % 10));
+  return std::string(p, end);
 }
 
 // Decimal digits of mantissa * 2^exponent (exponent >= 0), exactly: the

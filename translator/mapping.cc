@@ -23,6 +23,15 @@ void copyCut(char (&to)[N], const char *from) {
   copyCut(to, from, N);
 }
 
+// Whether two texts are equal; for the short identifiers compared per
+// segment this is cheaper than a call to strcmp.
+inline bool same(const char *a, const char *b) {
+  for (; *a == *b; ++a, ++b) {
+    if (*a == '\0') return true;
+  }
+  return false;
+}
+
 // Qualifier table: segments whose field names carry the qualifier found in
 // their qualifier element.
 struct QualifierRow {
@@ -68,7 +77,7 @@ int levelOpenedBy(const char *id) {
     int level;
   } kOpeners[] = {{"ISA", 1}, {"GS", 2}, {"ST", 2}, {"LX", 3}, {"CLP", 4}, {"SVC", 5}};
   for (const auto &opener : kOpeners) {
-    if (strcmp(id, opener.id) == 0) return opener.level;
+    if (same(id, opener.id)) return opener.level;
   }
   return 0;
 }
@@ -185,6 +194,7 @@ void SegmentMapping::reset() {
   pending_ = false;
   record_[0] = group_[0] = plbId_[0] = plbDate_[0] = '\0';
   for (auto &lookups : fields_) lookups.clear();
+  memset(recent_, 0, sizeof recent_);
 }
 
 void SegmentMapping::segmentIdentifier(const char *current, const char *previous) {
@@ -198,9 +208,9 @@ void SegmentMapping::segmentIdentifier(const char *current, const char *previous
   // 3. Level dispatch on the exact identifier.
   if (int level = levelOpenedBy(segment_)) {
     openLevel(level);
-  } else if (strcmp(segment_, "PLB") == 0 || strcmp(segment_, "SE") == 0) {
+  } else if (same(segment_, "PLB") || same(segment_, "SE")) {
     closeLevelsDownTo(3);
-  } else if (strcmp(segment_, "IEA") == 0) {
+  } else if (same(segment_, "IEA")) {
     closeLevelsDownTo(2);
   }
 
@@ -208,7 +218,7 @@ void SegmentMapping::segmentIdentifier(const char *current, const char *previous
   // so the occurrence count runs only over consecutive segments.
   qualifierRow_ = -1;
   for (int row = 0; row < kQualifierRows; ++row) {
-    if (strcmp(segment_, kQualifierTable[row].segment) == 0) {
+    if (same(segment_, kQualifierTable[row].segment)) {
       qualifierRow_ = row;
     } else {
       qualifiers_[row].previous[0] = '\0';
@@ -218,7 +228,7 @@ void SegmentMapping::segmentIdentifier(const char *current, const char *previous
   // 5. The composite row.
   compositeRow_ = -1;
   for (int row = 0; row < kCompositeRows; ++row) {
-    if (strcmp(segment_, kCompositeTable[row].segment) == 0) compositeRow_ = row;
+    if (same(segment_, kCompositeTable[row].segment)) compositeRow_ = row;
   }
 
   // 6. Detail buffers.
@@ -228,7 +238,7 @@ void SegmentMapping::segmentIdentifier(const char *current, const char *previous
 
 void SegmentMapping::openLevel(int n) {
   // A transaction set right after its group header shares the group's record.
-  if (strcmp(segment_, "ST") == 0 && strcmp(previousSegment_, "GS") == 0) return;
+  if (same(segment_, "ST") && same(previousSegment_, "GS")) return;
   closeLevelsDownTo(n);
   currentLevel_ = n;
   open_[n] = true;
@@ -309,10 +319,10 @@ FieldName SegmentMapping::qualifiedName(const char *token, int elementNo) {
   const QualifierRow &row = kQualifierTable[qualifierRow_];
   QualifierState &q = qualifiers_[qualifierRow_];
   if (elementNo == row.element) {
-    const bool address = strcmp(row.segment, "N3") == 0 || strcmp(row.segment, "N4") == 0;
+    const bool address = same(row.segment, "N3") || same(row.segment, "N4");
     copyCut(q.current, address ? savedN1_ : token);
-    if (strcmp(row.segment, "N1") == 0) copyCut(savedN1_, token);
-    q.count = strcmp(q.current, q.previous) == 0 ? q.count + 1 : 1;
+    if (same(row.segment, "N1")) copyCut(savedN1_, token);
+    q.count = same(q.current, q.previous) ? q.count + 1 : 1;
     copyCut(q.previous, q.current);
   }
   FieldName name;
@@ -383,13 +393,35 @@ void SegmentMapping::finish() {
 FIELD4 *SegmentMapping::field(int n, const char *name) {
   DATA4 *data = tables_.level(n);
   if (data == nullptr) return nullptr;
+  // The name's length and hash; a name too long for a slot bypasses them.
+  std::uint32_t hash = 2166136261u;
+  size_t len = 0;
+  for (; name[len] != '\0' && len < kFieldNameSize; ++len)
+    hash = (hash ^ static_cast<unsigned char>(name[len])) * 16777619u;
+  RecentField *recent = nullptr;
+  if (len > 0 && len < kFieldNameSize) {
+    recent = &recent_[n][hash & (kRecentFields - 1)];
+    if (memcmp(recent->name, name, len + 1) == 0) return recent->field;
+  }
+
   auto &lookups = fields_[n];
-  key_.assign(name);
+  key_.assign(name, len < kFieldNameSize ? len : strlen(name));
   auto found = lookups.find(key_);
-  if (found != lookups.end()) return found->second;
-  if (lookups.size() >= kFieldCacheLimit) lookups.clear();
-  FIELD4 *f = d4field(data, name);
-  lookups.emplace(key_, f);
+  FIELD4 *f = nullptr;
+  if (found != lookups.end()) {
+    f = found->second;
+  } else {
+    if (lookups.size() >= kFieldCacheLimit) {
+      lookups.clear();
+      memset(recent_[n], 0, sizeof recent_[n]);
+    }
+    f = d4field(data, name);
+    lookups.emplace(key_, f);
+  }
+  if (recent != nullptr) {
+    memcpy(recent->name, name, len + 1);
+    recent->field = f;
+  }
   return f;
 }
 

@@ -146,6 +146,17 @@ class SegmentMapping : public TokenSink {
   // the key of the lookup in hand (kept to reuse its storage).
   std::unordered_map<std::string, FIELD4 *> fields_[kDetailLevel + 1];
   std::string key_;
+
+  // In front of those lookups, each table's most recent ones in slots chosen
+  // by a hash of the name, so that a name asked for again costs no string
+  // building and no map search. A slot holds only a lookup the table's map
+  // holds too: the slots are emptied whenever the map is (empty name: free).
+  static constexpr int kRecentFields = 64;  // a power of two
+  struct RecentField {
+    char name[kFieldNameSize];
+    FIELD4 *field;
+  };
+  RecentField recent_[kDetailLevel + 1][kRecentFields] = {};
 };
 
 // The leading decimal number of a token: optional blanks, an optional sign,

@@ -146,12 +146,37 @@ double leadingNumber(const char *token) {
     any = any || p > fraction;
   }
   if (!any) return 0;
+  const char *const mantissaEnd = p;
   if (*p == 'e' || *p == 'E') {
     const char *exponent = p + 1;
     if (*exponent == '+' || *exponent == '-') ++exponent;
     if (isdigit(static_cast<unsigned char>(*exponent))) {
       p = exponent;
       while (isdigit(static_cast<unsigned char>(*p))) ++p;
+    }
+  }
+  // Without an exponent and with at most 15 digits, the digits as an
+  // integer and the power of ten to divide it by are both exact doubles, so
+  // the one division gives the correctly rounded value, as strtod does.
+  if (p == mantissaEnd) {
+    static constexpr double kPowers[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                         1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+    std::uint64_t mantissa = 0;
+    int count = 0;
+    int decimals = 0;
+    bool point = false;
+    for (const char *q = digits; q < p && count <= 15; ++q) {
+      if (*q == '.') {
+        point = true;
+        continue;
+      }
+      mantissa = mantissa * 10 + static_cast<std::uint64_t>(*q - '0');
+      ++count;
+      if (point) ++decimals;
+    }
+    if (count <= 15) {
+      const double value = static_cast<double>(mantissa) / kPowers[decimals];
+      return *start == '-' ? -value : value;
     }
   }
   // The text from start to p is a plain decimal number, which strtod reads
@@ -168,19 +193,20 @@ FieldName &FieldName::add(const char *text) {
 }
 
 FieldName &FieldName::addNumber(long number, int width) {
+  // The digits from the right, then copied on as far as the name has room.
   char digits[24];
-  int count = 0;
+  char *const end = digits + sizeof digits;
+  char *p = end;
   unsigned long rest = number < 0 ? 0UL - static_cast<unsigned long>(number) : static_cast<unsigned long>(number);
   do {
-    digits[count++] = static_cast<char>('0' + rest % 10);
+    *--p = static_cast<char>('0' + rest % 10);
     rest /= 10;
   } while (rest != 0);
-  while (count < width) digits[count++] = '0';
-  if (number < 0) digits[count++] = '-';
-  char text[24];
-  for (int i = 0; i < count; ++i) text[i] = digits[count - 1 - i];
-  text[count] = '\0';
-  return add(text);
+  while (end - p < width) *--p = '0';
+  if (number < 0) *--p = '-';
+  while (p < end && len_ < kFieldNameSize - 1) text_[len_++] = *p++;
+  text_[len_] = '\0';
+  return *this;
 }
 
 void SegmentMapping::reset() {
@@ -401,7 +427,7 @@ FIELD4 *SegmentMapping::field(int n, const char *name) {
   RecentField *recent = nullptr;
   if (len > 0 && len < kFieldNameSize) {
     recent = &recent_[n][hash & (kRecentFields - 1)];
-    if (memcmp(recent->name, name, len + 1) == 0) return recent->field;
+    if (same(recent->name, name)) return recent->field;
   }
 
   auto &lookups = fields_[n];

@@ -151,7 +151,7 @@ class SegmentMapping : public TokenSink {
   // by a hash of the name, so that a name asked for again costs no string
   // building and no map search. A slot holds only a lookup the table's map
   // holds too: the slots are emptied whenever the map is (empty name: free).
-  static constexpr int kRecentFields = 64;  // a power of two
+  static constexpr int kRecentFields = 256;  // a power of two
   struct RecentField {
     char name[kFieldNameSize];
     FIELD4 *field;

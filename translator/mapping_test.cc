@@ -9,6 +9,8 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -558,6 +560,23 @@ TEST(LeadingNumber, PlainDecimalReadingOnly) {
   for (const Case &c : cases) {
     SCOPED_TRACE(c.token);
     EXPECT_DOUBLE_EQ(leadingNumber(c.token), c.value);
+  }
+}
+
+// A number short enough to be read without strtod must come out bit for bit
+// as strtod reads it: at and past the 15 digits that allows, with many
+// decimals, long runs of zeros and the sign of zero.
+TEST(LeadingNumber, SameBitsAsStrtod) {
+  const char *const tokens[] = {
+      "0.1",           "0.3",          "-0.7",          "123456789012345",  "1234567890123456", "0.123456789012345",
+      "0.1234567890123456", "99999999999999.9", "999999999999999.9", "000000000000001", "0000000000000001",
+      "1.000000000000005", "4503599627370497", "9007199254740993", "-0",  "0.000", "8.675309", "2.675",
+  };
+  for (const char *token : tokens) {
+    SCOPED_TRACE(token);
+    const double expected = strtod(token, nullptr);
+    const double got = leadingNumber(token);
+    EXPECT_EQ(memcmp(&got, &expected, sizeof got), 0) << got << " vs " << expected;
   }
 }
 

@@ -23,7 +23,7 @@ std::vector<std::string> ParsedArgs::values(const char *name) const {
   return found;
 }
 
-bool parseArgs(const char *command, const std::vector<std::string> &args, const OptionSpec *specs, size_t nSpecs,
+bool parseArgs(const char *command, const std::vector<std::string> &args, const OptionRule *rules, size_t nRules,
                ParsedArgs *out) {
   bool optionsEnded = false;
   for (size_t i = 0; i < args.size(); ++i) {
@@ -40,20 +40,20 @@ bool parseArgs(const char *command, const std::vector<std::string> &args, const 
       out->help = true;
       continue;
     }
-    const OptionSpec *spec = std::find_if(specs, specs + nSpecs, [&arg](const OptionSpec &s) { return arg == s.name; });
-    if (spec == specs + nSpecs) {
+    const OptionRule *rule = std::find_if(rules, rules + nRules, [&arg](const OptionRule &s) { return arg == s.name; });
+    if (rule == rules + nRules) {
       complain(command, kUsage, "unknown option '" + arg + "' (see 'tablekit " + command + " --help')");
       return false;
     }
     std::string value;
-    if (spec->takesValue) {
+    if (rule->takesValue) {
       if (i + 1 >= args.size()) {
-        complain(command, kUsage, std::string("option ") + spec->name + " needs a value");
+        complain(command, kUsage, std::string("option ") + rule->name + " needs a value");
         return false;
       }
       value = args[++i];
     }
-    out->options.emplace_back(spec->name, value);
+    out->options.emplace_back(rule->name, value);
   }
   return true;
 }

@@ -10,7 +10,7 @@
 
 namespace tktool {
 
-struct OptionSpec {
+struct OptionRule {
   const char *name;  // "--json"
   bool takesValue;   // "--table NAME"
 };
@@ -27,7 +27,7 @@ struct ParsedArgs {
 // Splits a command's arguments into options and operands. "--" ends the
 // options; "-h" and "--help" set help. On an unknown option or a missing
 // value, prints the fault and returns false.
-bool parseArgs(const char *command, const std::vector<std::string> &args, const OptionSpec *specs, size_t nSpecs,
+bool parseArgs(const char *command, const std::vector<std::string> &args, const OptionRule *rules, size_t nRules,
                ParsedArgs *out);
 
 // "tablekit COMMAND: message" on standard error; returns status.

@@ -94,9 +94,9 @@ int makeTable(EngineSession &engine, const fs::path &dir, const LayoutTable &tab
 }  // namespace
 
 int createCommand(const std::vector<std::string> &args) {
-  static const OptionSpec specs[] = {{"--force", false}, {"--table", true}};
+  static const OptionRule rules[] = {{"--force", false}, {"--table", true}};
   ParsedArgs parsed;
-  if (!parseArgs(kCommand, args, specs, sizeof specs / sizeof specs[0], &parsed)) return kUsage;
+  if (!parseArgs(kCommand, args, rules, sizeof rules / sizeof rules[0], &parsed)) return kUsage;
   if (parsed.help) return std::fputs(kHelp, stdout), kOk;
   if (parsed.operands.size() != 2) {
     return complain(kCommand, kUsage, "expected a layout file and a directory (see 'tablekit create --help')");

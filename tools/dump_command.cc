@@ -319,9 +319,9 @@ int Tree::print() {
 }  // namespace
 
 int dumpCommand(const std::vector<std::string> &args) {
-  static const OptionSpec specs[] = {{"--json", false}, {"--follow", false}};
+  static const OptionRule rules[] = {{"--json", false}, {"--follow", false}};
   ParsedArgs parsed;
-  if (!parseArgs(kCommand, args, specs, sizeof specs / sizeof specs[0], &parsed)) return kUsage;
+  if (!parseArgs(kCommand, args, rules, sizeof rules / sizeof rules[0], &parsed)) return kUsage;
   if (parsed.help) return std::fputs(kHelp, stdout), kOk;
   if (parsed.operands.size() != 1) {
     return complain(kCommand, kUsage, "expected one table or directory (see 'tablekit dump --help')");

@@ -109,9 +109,9 @@ int repairTable(EngineSession &engine, const std::string &path, bool yes) {
 }  // namespace
 
 int repairCommand(const std::vector<std::string> &args) {
-  static const OptionSpec specs[] = {{"--yes", false}};
+  static const OptionRule rules[] = {{"--yes", false}};
   ParsedArgs parsed;
-  if (!parseArgs(kCommand, args, specs, 1, &parsed)) return kUsage;
+  if (!parseArgs(kCommand, args, rules, 1, &parsed)) return kUsage;
   if (parsed.help) return std::fputs(kHelp, stdout), kOk;
   if (parsed.operands.empty()) {
     return complain(kCommand, kUsage, "expected a table or a directory (see 'tablekit repair --help')");

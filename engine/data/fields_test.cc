@@ -16,7 +16,7 @@
 namespace tablekit {
 namespace {
 
-struct FieldSpec {
+struct FieldShape {
   const char *name;
   char type;
   unsigned short len;
@@ -28,18 +28,18 @@ struct FieldSpec {
 // record followed by a NUL.
 class MemoryTable {
  public:
-  MemoryTable(CODE4 &c4, std::initializer_list<FieldSpec> specs) : fields_(specs.size()) {
+  MemoryTable(CODE4 &c4, std::initializer_list<FieldShape> shapes) : fields_(shapes.size()) {
     unsigned long offset = 1;
     std::size_t i = 0;
-    for (const FieldSpec &spec : specs) {
+    for (const FieldShape &shape : shapes) {
       FIELD4 &field = fields_[i++];
-      std::strncpy(field.name, spec.name, sizeof field.name - 1);
-      field.type = spec.type;
-      field.len = spec.len;
-      field.dec = spec.dec;
+      std::strncpy(field.name, shape.name, sizeof field.name - 1);
+      field.type = shape.type;
+      field.len = shape.len;
+      field.dec = shape.dec;
       field.offset = offset;
       field.data = &data_;
-      offset += spec.len;
+      offset += shape.len;
     }
     record_.assign(offset + 1, '\0');
     record_[0] = ' ';
@@ -508,8 +508,8 @@ TEST_F(FieldTest, ErrorStateRefusesEveryWrite) {
 
 struct CopyCase {
   const char *name;
-  FieldSpec to;
-  FieldSpec from;
+  FieldShape to;
+  FieldShape from;
   const char *fromText;
   const char *expected;
   int rc;
@@ -545,8 +545,8 @@ TEST_F(FieldTest, CopyByDestinationType) {
 TEST_F(FieldTest, IncompatibleCopiesAreRefused) {
   struct Case {
     const char *name;
-    FieldSpec to;
-    FieldSpec from;
+    FieldShape to;
+    FieldShape from;
     int rc;
     long location;
   } cases[] = {

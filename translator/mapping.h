@@ -51,7 +51,7 @@ constexpr int kQualifierSize = 10;    // a qualifier: at most 9 characters
 constexpr int kSavedN1Size = 12;      // the last N1 qualifier: at most 11 characters
 constexpr int kQualifierRows = 8;     // PER, QTY, AMT, DTM, NM1, N1, N3, N4
 
-// A field name being built from pieces. It holds at most kFieldNameSize - 1
+// A field name being built from freeUnits. It holds at most kFieldNameSize - 1
 // characters; what goes beyond is cut (such a name never matches a field).
 class FieldName {
  public:

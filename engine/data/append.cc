@@ -21,8 +21,8 @@ using records::check;
 // The lock test of the operations that change the buffer as a whole: with
 // lockEnforce on, a current record must be locked by this handle. 0 or -50.
 int enforceLock(DATA4 &data, long location) {
-  if (data.codeBase->lockEnforce && data.recNum > 0 && recordLockedByHandle(data, data.recNum) != 1)
-    return report(data.codeBase, err::kLock, location, data.alias);
+  if (data.context->lockEnforce && data.recNum > 0 && recordLockedByHandle(data, data.recNum) != 1)
+    return report(data.context, err::kLock, location, data.alias);
   return 0;
 }
 
@@ -40,7 +40,7 @@ void setDeletionFlag(DATA4 *data, char mark, long location) {
 int loadMemoContents(DATA4 &data) {
   if (int rc = d4lock(&data, data.recNum); rc != 0) return rc;
   DFILE4 &file = *data.dataFile;
-  if (int rc = file4readAll(&file.file, records::recordPosition(file, data.recNum), data.recordOld,
+  if (int rc = file4readAll(&file.file, records::recordPosition(file, data.recNum), data.oldRecord,
                             static_cast<unsigned>(file.recWidth));
       rc < 0)
     return rc;
@@ -56,10 +56,10 @@ int appendStart(DATA4 &data, int useMemoEntries) {
     }
     // The block numbers of the new record are not known until d4append
     // writes its memo contents; the buffer carries 0 meanwhile.
-    CODE4 &c4 = *data.codeBase;
+    CODE4 &c4 = *data.context;
     const int enforce = c4.lockEnforce;
     c4.lockEnforce = 0;
-    for (unsigned i = 0; i < data.dataFile->nFieldsMemo; ++i) (void)f4assignLong(data.fieldsMemo[i].field, 0);
+    for (unsigned i = 0; i < data.dataFile->nMemoFields; ++i) (void)f4assignLong(data.memos[i].field, 0);
     c4.lockEnforce = enforce;
   }
   data.recNum = 0;
@@ -80,9 +80,9 @@ int appendRecord(DATA4 &data) {
     rc = file4write(&file.file, records::recordPosition(file, count + 1), data.record, width + 1);
   }
   if (rc == 0) {
-    file.numRecs = count + 1;
+    file.inMemoryCount = count + 1;
     data.recNum = count + 1;
-    if (!records::transactionActive(*data.codeBase)) file.minCount = count + 1;
+    if (!records::transactionActive(*data.context)) file.lastKnownCount = count + 1;
     data.recordChanged = 0;
   }
   data.record[width] = '\0';
@@ -136,12 +136,12 @@ int append(DATA4 &data) {
 // Step 3 of d4unappend: frees the memo runs of the loaded last record, as
 // writing it with empty memo contents would.
 int emptyMemoFields(DATA4 &data) {
-  CODE4 &c4 = *data.codeBase;
+  CODE4 &c4 = *data.context;
   const int enforce = c4.lockEnforce;
   c4.lockEnforce = 0;
   int rc = 0;
-  for (unsigned i = 0; i < data.dataFile->nFieldsMemo && rc == 0; ++i) {
-    FIELD4 *field = data.fieldsMemo[i].field;
+  for (unsigned i = 0; i < data.dataFile->nMemoFields && rc == 0; ++i) {
+    FIELD4 *field = data.memos[i].field;
     if (f4long(field) > 0) rc = f4memoAssignN(field, "", 0);
   }
   if (rc == 0) rc = memoWriteChanged(data);
@@ -159,7 +159,7 @@ int emptyMemoFields(DATA4 &data) {
 // memo runs are freed) does not release the append lock.
 int unappend(DATA4 &data) {
   if (data.readOnly) return records::reportReadOnly(data);
-  CODE4 &c4 = *data.codeBase;
+  CODE4 &c4 = *data.context;
   DFILE4 &file = *data.dataFile;
   if (int rc = d4lockAppend(&data); rc != 0) return rc;
   const short unlockAuto = c4.unlockAuto;
@@ -173,7 +173,7 @@ int unappend(DATA4 &data) {
     if (records::hasMemoFields(data)) rc = emptyMemoFields(data);
   }
   if (rc == 0) {
-    file.numRecs = count - 1;
+    file.inMemoryCount = count - 1;
     rc = dfile4headerWrite(file, false, true);
     file.fileChanged = 1;
     const char end = static_cast<char>(dbf::kEndOfFile);
@@ -201,7 +201,7 @@ extern "C" {
 TK_EXPORT void d4blank(DATA4 *data) {
   if (check(data, loc::d4blank) != 0) return;
   if (enforceLock(*data, loc::d4blank) != 0) return;
-  std::memcpy(data->record, data->recordBlank, data->dataFile->recWidth);
+  std::memcpy(data->record, data->blankRecord, data->dataFile->recWidth);
   data->recordChanged = 1;
 }
 

@@ -432,7 +432,7 @@ TEST_F(AppendTest, CloseAfterAnEarlierErrorStillClosesAndReturnsIt) {
   error4set(&c4, err::kRead);
   EXPECT_EQ(err::kRead, d4close(data));
   EXPECT_EQ(err::kRead, c4.errorCode);
-  EXPECT_EQ(0u, c4.dataList.nLink);
+  EXPECT_EQ(0u, c4.dataList.count);
   EXPECT_EQ(2, headerCount(readWhole(path)));
 }
 

@@ -55,14 +55,14 @@ int closeDataFile(DFILE4 &file) {
 // index handles and the memo entries. Each step runs even when an earlier
 // one failed; the first failure is kept.
 int finishHandle(DATA4 &data) {
-  CODE4 &c4 = *data.codeBase;
+  CODE4 &c4 = *data.context;
   int rc = 0;
   const int updated = d4update(&data);
   // A record refused by a unique tag is dropped.
   if (updated == err::kUnique) data.recordChanged = 0;
   keepFirst(rc, updated);
   setAside(c4, rc);
-  keepFirst(rc, d4unlockLow(&data, data.clientId, 0));
+  keepFirst(rc, d4unlockLow(&data, data.handleId, 0));
   setAside(c4, rc);
   forgetHandleLocks(data);
   keepFirst(rc, records::closeIndexHandles(data));
@@ -74,13 +74,13 @@ int finishHandle(DATA4 &data) {
 // Steps 2 to 6 of the close, with the context's earlier error put aside.
 // A handle whose open failed part way is only taken down.
 int closeHandle(DATA4 &data) {
-  CODE4 &c4 = *data.codeBase;
+  CODE4 &c4 = *data.context;
   int rc = 0;
   DFILE4 *file = data.dataFile;
-  if (file != nullptr && data.clientId != 0) rc = finishHandle(data);
+  if (file != nullptr && data.handleId != 0) rc = finishHandle(data);
   // 5, 6. The handle leaves its DFILE4, which closes with its last handle;
   // its buffers and the handle itself are freed.
-  if (file != nullptr) l4remove(&file->data4list, &data.dataFileLink);
+  if (file != nullptr) l4remove(&file->handles, &data.dataFileLink);
   freeHandleParts(data);
   data.dataFile = nullptr;
   if (file != nullptr) {
@@ -111,7 +111,7 @@ extern "C" {
 
 TK_EXPORT int d4close(DATA4 *data) {
   if (data == nullptr) return report(nullptr, err::kParmNull, loc::d4close);
-  CODE4 &c4 = *data->codeBase;
+  CODE4 &c4 = *data->context;
   // A record refused by a unique tag is dropped, not written.
   if (c4.errorCode == err::kUnique) data->recordChanged = 0;
   const int earlier = c4.errorCode < 0 ? c4.errorCode : 0;

@@ -16,16 +16,16 @@ namespace tablekit::data {
 namespace {
 
 long recordCount(DFILE4 &file, long handleId) {
-  if (file.numRecs >= 0) {
-    if (handleId == -2 || countLockedBy(file, handleId)) return file.numRecs;
-    return file.minCount;
+  if (file.inMemoryCount >= 0) {
+    if (handleId == -2 || countLockedBy(file, handleId)) return file.inMemoryCount;
+    return file.lastKnownCount;
   }
   unsigned char bytes[4];
   if (file4read(&file.file, dbf::kRecordCount, bytes, sizeof bytes) != sizeof bytes) return -1;
   const long count = dbf::readI32(bytes);
   if (count < 0) return -1;
-  if (countLockedByAny(file)) file.numRecs = count;
-  file.minCount = count;
+  if (countLockedByAny(file)) file.inMemoryCount = count;
+  file.lastKnownCount = count;
   return count;
 }
 
@@ -38,7 +38,7 @@ using namespace tablekit::data;
 
 extern "C" {
 
-TK_EXPORT long dfile4recCount(DATA4FILE *file, long handleId) {
+TK_EXPORT long dfile4recCount(DFILE4 *file, long handleId) {
   if (file == nullptr) return report(nullptr, err::kParmNull, loc::dfile4_family);
   if (inError(file->c4)) return -1;
   return recordCount(*file, handleId);
@@ -46,17 +46,17 @@ TK_EXPORT long dfile4recCount(DATA4FILE *file, long handleId) {
 
 TK_EXPORT long d4recCountDo(DATA4 *data) {
   if (data == nullptr || data->dataFile == nullptr) return report(nullptr, err::kParmNull, loc::d4recCount);
-  if (inError(data->codeBase)) return -1;
+  if (inError(data->context)) return -1;
   DFILE4 &file = *data->dataFile;
-  if (file.numRecs < 0) return recordCount(file, data->clientId);
-  return countLockedBy(file, data->clientId) ? file.numRecs : file.minCount;
+  if (file.inMemoryCount < 0) return recordCount(file, data->handleId);
+  return countLockedBy(file, data->handleId) ? file.inMemoryCount : file.lastKnownCount;
 }
 
 TK_EXPORT int d4recCountGreater(DATA4 *data, long n) {
   if (data == nullptr || data->dataFile == nullptr) return report(nullptr, err::kParmNull, loc::d4recCountLessEq);
-  CODE4 *c4 = data->codeBase;
+  CODE4 *c4 = data->context;
   if (inError(c4)) return -1;
-  if (std::min(data->count, data->dataFile->minCount) >= n) return 0;
+  if (std::min(data->count, data->dataFile->lastKnownCount) >= n) return 0;
   const long count = d4recCountDo(data);
   if (count < 0) {
     // A count that could not be read is an error of its own, unless the
@@ -68,7 +68,7 @@ TK_EXPORT int d4recCountGreater(DATA4 *data, long n) {
   return count < n ? 1 : 0;
 }
 
-TK_EXPORT unsigned long dfile4recordPosition(DATA4FILE *file, long recNo) {
+TK_EXPORT unsigned long dfile4recordPosition(DFILE4 *file, long recNo) {
   if (file == nullptr) {
     report(nullptr, err::kParmNull, loc::dfile4_family);
     return 0;

@@ -184,7 +184,7 @@ void descriptorBytes(const CODE4 &c4, const FIELD4INFO &info, unsigned char *des
 
 // Step 5: header, descriptors, 0x0D 0x1A, through the sequential writer.
 int writeTable(FILE4 &file, const FIELD4INFO *fields, const TableShape &table) {
-  CODE4 &c4 = *file.codeBase;
+  CODE4 &c4 = *file.context;
   // Without the buffer the writer writes each piece directly.
   auto *buffer = static_cast<char *>(u4allocFreeDefault(&c4, kWriteBuffer));
   FILE4SEQ_WRITE writer;

@@ -130,8 +130,8 @@ char *emptyMemoContents();
 //
 // The automatic-unlock setting of the lock operations is CODE4::unlockAuto
 // (1 every lock of the context, 2 those of the table concerned, 0 none);
-// CODE4TRANS::unlockAuto is not read. The context's lock list
-// (c4trans.locks) holds the queued group-lock requests. In access modes 1
+// TRAN4::unlockAuto is not read. The context's lock list
+// (trans.locks) holds the queued group-lock requests. In access modes 1
 // and 2 every lock test answers 1 and every lock call returns 0 at once.
 
 // Whether record recNo of the table is locked by this handle: 1 when the
@@ -191,7 +191,7 @@ inline unsigned memoBlockSize(const MEMO4FILE &memo) { return static_cast<unsign
 // and takes the block size from its header. 0, a negative code (reported),
 // or 70 when the file was not opened while errOpen is 0. On failure the
 // memo file may be left open: releasing the DFILE4 closes it.
-[[nodiscard]] int memoFileOpen(DATA4FILE &file, const char *dataName);
+[[nodiscard]] int memoFileOpen(DFILE4 &file, const char *dataName);
 
 // Creates the memo file of a new table named like dataName: the 24-byte
 // header and nothing else, with the context's memoBlockSize rounded up to a
@@ -239,8 +239,8 @@ struct MemoRun {
 // by lock-all: waits without limit; on success the file's cached blocks are
 // dropped. 0 at once when this process holds it already or the table has no
 // memo file. memoFileUnlock releases it (0 when it is not held).
-[[nodiscard]] int memoFileLock(DATA4FILE &file);
-[[nodiscard]] int memoFileUnlock(DATA4FILE &file);
+[[nodiscard]] int memoFileLock(DFILE4 &file);
+[[nodiscard]] int memoFileUnlock(DFILE4 &file);
 
 // Verifies a table's memo file: locks the table's file, brings it up to
 // date (d4update), and checks that the memos of all records and the runs of

@@ -34,7 +34,7 @@ void fieldBlank(const FIELD4 &field, char *recordBuffer) {
 namespace {
 
 char *bytesOf(const FIELD4 &field) { return field.data->record + field.offset; }
-CODE4 *contextOf(const FIELD4 &field) { return field.data->codeBase; }
+CODE4 *contextOf(const FIELD4 &field) { return field.data->context; }
 int fieldCount(const DATA4 &data) { return data.dataFile != nullptr ? data.dataFile->nFields : 0; }
 
 void markChanged(FIELD4 &field) { field.data->recordChanged = 1; }
@@ -252,8 +252,8 @@ TK_EXPORT int d4fieldNumber(DATA4 *data, const char *name) {
   if (data == nullptr) return report(nullptr, err::kParmNull, loc::d4fieldNumber);
   const int index = findField(*data, name);
   if (index >= 0) return index + 1;
-  if (data->codeBase != nullptr && data->codeBase->errFieldName)
-    report(data->codeBase, err::kFieldName, loc::d4fieldNumber, name);
+  if (data->context != nullptr && data->context->errFieldName)
+    report(data->context, err::kFieldName, loc::d4fieldNumber, name);
   return err::kFieldName;
 }
 
@@ -264,8 +264,8 @@ TK_EXPORT FIELD4 *d4field(DATA4 *data, const char *name) {
   }
   const int index = findField(*data, name);
   if (index >= 0) return &data->fields[index];
-  if (data->codeBase != nullptr && data->codeBase->errFieldName)
-    report(data->codeBase, err::kFieldName, loc::d4field, name);
+  if (data->context != nullptr && data->context->errFieldName)
+    report(data->context, err::kFieldName, loc::d4field, name);
   return nullptr;
 }
 
@@ -275,7 +275,7 @@ TK_EXPORT FIELD4 *d4fieldJ(DATA4 *data, int j) {
     return nullptr;
   }
   if (j < 1 || j > fieldCount(*data)) {
-    report(data->codeBase, err::kParm, loc::d4fieldJ);
+    report(data->context, err::kParm, loc::d4fieldJ);
     return nullptr;
   }
   return &data->fields[j - 1];
@@ -288,7 +288,7 @@ TK_EXPORT FIELD4INFO *d4fieldInfo(DATA4 *data) {
   }
   const int count = fieldCount(*data);
   auto *info = static_cast<FIELD4INFO *>(
-      u4allocErDefault(data->codeBase, static_cast<long>((count + 1) * sizeof(FIELD4INFO))));
+      u4allocErDefault(data->context, static_cast<long>((count + 1) * sizeof(FIELD4INFO))));
   if (info == nullptr) return nullptr;
   for (int i = 0; i < count; ++i) {
     FIELD4 &field = data->fields[i];

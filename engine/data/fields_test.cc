@@ -23,7 +23,7 @@ struct FieldShape {
   unsigned short dec;
 };
 
-// One open table as the opener leaves it: a DATA4 on a DATA4FILE, its fields
+// One open table as the opener leaves it: a DATA4 on a DFILE4, its fields
 // laid out after the deletion flag, the record buffer holding the blank
 // record followed by a NUL.
 class MemoryTable {
@@ -49,12 +49,12 @@ class MemoryTable {
     file_.nFields = static_cast<unsigned short>(fields_.size());
     file_.c4 = &c4;
     file_.file.accessMode = 0;
-    data_.codeBase = &c4;
+    data_.context = &c4;
     data_.dataFile = &file_;
     data_.fields = fields_.data();
     data_.record = record_.data();
     data_.recNum = -1;
-    data_.recNumOld = -1;
+    data_.oldRecNo = -1;
   }
   MemoryTable(const MemoryTable &) = delete;
   MemoryTable &operator=(const MemoryTable &) = delete;
@@ -69,7 +69,7 @@ class MemoryTable {
 
  private:
   DATA4 data_{};
-  DATA4FILE file_{};
+  DFILE4 file_{};
   std::vector<FIELD4> fields_;
   std::vector<char> record_;
 };

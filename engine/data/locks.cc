@@ -67,9 +67,9 @@ constexpr long kOwnId = -1;
 
 // One entry of a lock list, from the context's lock pool: a record lock in
 // a DATA4's list (kind kRequestRecord), or a queued group-lock request in
-// the context's lock list (c4trans.locks).
+// the context's lock list (trans.locks).
 struct LockEntry {
-  LINK4 link;
+  RING4NODE link;
   DATA4 *data;
   long recNo;
   int kind;
@@ -86,7 +86,7 @@ int unlockBytes(DFILE4 &file, unsigned long pos, unsigned long len) {
 }
 
 bool sharedOpen(const DFILE4 &file) { return file.file.accessMode == 0; }
-bool transactionActive(const CODE4 &c4) { return c4.c4trans.currentTranStatus != 0; }
+bool transactionActive(const CODE4 &c4) { return c4.trans.currentTranStatus != 0; }
 
 // Keeps the first negative result.
 void keepFirst(int &rc, int next) {
@@ -101,14 +101,14 @@ DATA4 *handleOfLink(void *link) {
                          : reinterpret_cast<DATA4 *>(static_cast<char *>(link) - offsetof(DATA4, dataFileLink));
 }
 
-DATA4 *firstHandle(const DFILE4 &file) { return handleOfLink(l4first(&file.data4list)); }
+DATA4 *firstHandle(const DFILE4 &file) { return handleOfLink(l4first(&file.handles)); }
 DATA4 *nextHandle(const DFILE4 &file, const DATA4 *data) {
-  return handleOfLink(l4next(&file.data4list, &data->dataFileLink));
+  return handleOfLink(l4next(&file.handles, &data->dataFileLink));
 }
 
 DATA4 *handleWithId(const DFILE4 &file, long id) {
   for (DATA4 *data = firstHandle(file); data != nullptr; data = nextHandle(file, data))
-    if (data->clientId == id) return data;
+    if (data->handleId == id) return data;
   return nullptr;
 }
 
@@ -130,19 +130,19 @@ DATA4 *recordHolder(const DATA4 &data, long recNo) {
 
 // Whether the file or append lock with this holder id (0 = nobody) is the
 // handle's own.
-bool heldBy(long holder, const DATA4 &data) { return holder != 0 && holder == data.clientId; }
+bool heldBy(long holder, const DATA4 &data) { return holder != 0 && holder == data.handleId; }
 
 // Whether a lock owned by holder (0 = nobody) belongs to owner (0 = anybody).
 bool ownedBy(long holder, long owner) { return holder != 0 && (owner == 0 || holder == owner); }
 
-long resolveOwner(const DATA4 &data, long owner) { return owner == kOwnId ? data.clientId : owner; }
+long resolveOwner(const DATA4 &data, long owner) { return owner == kOwnId ? data.handleId : owner; }
 
 // Whether the handle holds any lock of this owner: the file or append lock,
 // or (when the owner is the handle or anybody) a record lock.
 bool holdsAny(const DATA4 &data, long owner) {
   const DFILE4 &file = *data.dataFile;
-  if (ownedBy(file.fileServerLock, owner) || ownedBy(file.appendServerLock, owner)) return true;
-  return (owner == 0 || owner == data.clientId) && data.locks.nLink > 0;
+  if (ownedBy(file.fileLockOwner, owner) || ownedBy(file.appendLockOwner, owner)) return true;
+  return (owner == 0 || owner == data.handleId) && data.locks.count > 0;
 }
 
 // ---------------------------------------------------------------------------
@@ -158,7 +158,7 @@ void noteConflict(DFILE4 &file, long item, const DATA4 *holder) {
   // Locks carry no user or network names in this engine.
   c4.lockedUserId = "";
   c4.lockedNetworkId = "";
-  file.tempServerLock = holder != nullptr ? holder->clientId : 0;
+  file.conflictOwner = holder != nullptr ? holder->handleId : 0;
 }
 
 // A byte lock that failed: 50 is noted as a conflict with another process.
@@ -180,7 +180,7 @@ int blockedForever(CODE4 &c4, const DFILE4 &file) {
 // unlockAuto 1): 0. Otherwise 50; or, when lockAttempts is -1 and so the
 // wait would never end, -50 reported.
 int localConflict(DATA4 &data, int autoUnlock) {
-  CODE4 &c4 = *data.codeBase;
+  CODE4 &c4 = *data.context;
   if (autoUnlock != 0 && c4.unlockAuto == 1) return 0;
   return blockedForever(c4, *data.dataFile);
 }
@@ -200,9 +200,9 @@ int settle(DATA4 &data, int test, int autoUnlock) {
 // handle (noted as the conflict).
 int fileLockCheck(DATA4 &data) {
   DFILE4 &file = *data.dataFile;
-  if (file.fileServerLock == 0) return 0;
-  if (heldBy(file.fileServerLock, data)) return kHeld;
-  noteConflict(file, kFileItem, handleWithId(file, file.fileServerLock));
+  if (file.fileLockOwner == 0) return 0;
+  if (heldBy(file.fileLockOwner, data)) return kHeld;
+  noteConflict(file, kFileItem, handleWithId(file, file.fileLockOwner));
   return kNotObtained;
 }
 
@@ -210,9 +210,9 @@ int fileLockCheck(DATA4 &data) {
 // another handle (noted). Any open other than shared: 1.
 int appendLockTest(DFILE4 &file, long owner) {
   if (!sharedOpen(file)) return kHeld;
-  if (file.appendServerLock == 0) return 0;
-  if (owner == 0 || file.appendServerLock == owner) return kHeld;
-  noteConflict(file, kAppendItem, handleWithId(file, file.appendServerLock));
+  if (file.appendLockOwner == 0) return 0;
+  if (owner == 0 || file.appendLockOwner == owner) return kHeld;
+  noteConflict(file, kAppendItem, handleWithId(file, file.appendLockOwner));
   return kNotObtained;
 }
 
@@ -232,7 +232,7 @@ int recordLockTest(DATA4 &data, long recNo) {
 
 bool fileLockHeldBy(const DFILE4 &file, long client, long owner) {
   if (!sharedOpen(file)) return true;
-  const long holder = file.fileServerLock;
+  const long holder = file.fileLockOwner;
   if (holder == 0) return false;
   if (owner == 0) return true;
   return holder == owner && (client == 0 || holder == client);
@@ -255,11 +255,11 @@ int releaseRecord(DATA4 &data, LockEntry &entry) {
   DFILE4 &file = *data.dataFile;
   const long recNo = entry.recNo;
   l4remove(&data.locks, &entry);
-  mem4freeDefault(data.codeBase->lockMemory, &entry);
+  mem4freeDefault(data.context->lockMemory, &entry);
   const int rc = unlockBytes(file, recordByte(recNo), 1);
   if (file.recordLockCount > 0) --file.recordLockCount;
   if (recNo == data.recNum) {
-    data.recNumOld = -1;
+    data.oldRecNo = -1;
     data.memoValidated = 0;
   }
   return rc;
@@ -267,7 +267,7 @@ int releaseRecord(DATA4 &data, LockEntry &entry) {
 
 int releaseRecords(DATA4 &data, long owner) {
   owner = resolveOwner(data, owner);
-  if (owner != 0 && owner != data.clientId) return 0;
+  if (owner != 0 && owner != data.handleId) return 0;
   int rc = 0;
   while (auto *entry = static_cast<LockEntry *>(l4first(&data.locks))) keepFirst(rc, releaseRecord(data, *entry));
   return rc;
@@ -275,21 +275,21 @@ int releaseRecords(DATA4 &data, long owner) {
 
 int releaseAppend(DATA4 &data, long owner) {
   DFILE4 &file = *data.dataFile;
-  if (!ownedBy(file.appendServerLock, resolveOwner(data, owner))) return 0;
+  if (!ownedBy(file.appendLockOwner, resolveOwner(data, owner))) return 0;
   refreshPendingDate(file);
   const int rc = unlockBytes(file, kAppendByte, 1);
-  file.appendServerLock = 0;
-  file.numRecs = -1;
+  file.appendLockOwner = 0;
+  file.inMemoryCount = -1;
   return rc;
 }
 
 int releaseFile(DATA4 &data, long owner) {
   DFILE4 &file = *data.dataFile;
-  if (!ownedBy(file.fileServerLock, resolveOwner(data, owner))) return 0;
+  if (!ownedBy(file.fileLockOwner, resolveOwner(data, owner))) return 0;
   refreshPendingDate(file);
   const int rc = unlockBytes(file, kFileLockStart, kFileLockLen);
-  file.fileServerLock = 0;
-  file.numRecs = -1;
+  file.fileLockOwner = 0;
+  file.inMemoryCount = -1;
   return rc;
 }
 
@@ -309,7 +309,7 @@ int releaseIndexes(DFILE4 &file, long owner);
 // locks, the memo file lock and the index files, with unlockAuto 1 for the
 // duration.
 int releaseHandle(DATA4 &data, long owner, int force) {
-  CODE4 &c4 = *data.codeBase;
+  CODE4 &c4 = *data.context;
   if (transactionActive(c4)) return report(&c4, err::kTransViolation, loc::d4unlock);
   owner = resolveOwner(data, owner);
   if (!force && !holdsAny(data, owner)) return 0;
@@ -331,7 +331,7 @@ int releaseContext(CODE4 &c4) {
   int rc = 0;
   for (void *p = l4first(&c4.dataList); p != nullptr; p = l4next(&c4.dataList, p)) {
     auto *data = static_cast<DATA4 *>(p);
-    if (data->dataFile != nullptr) keepFirst(rc, releaseHandle(*data, data->clientId, 0));
+    if (data->dataFile != nullptr) keepFirst(rc, releaseHandle(*data, data->handleId, 0));
   }
   return rc;
 }
@@ -342,12 +342,12 @@ int releaseContext(CODE4 &c4) {
 // unlock.
 
 int lockIndexes(DFILE4 &file, long /*owner*/) {
-  if (file.indexes.nLink == 0) return 0;
+  if (file.indexes.count == 0) return 0;
   return report(file.c4, err::kNotIndex, loc::d4lockIndex, file.file.name);
 }
 
 int releaseIndexes(DFILE4 &file, long /*owner*/) {
-  if (file.indexes.nLink == 0) return 0;
+  if (file.indexes.count == 0) return 0;
   return report(file.c4, err::kNotIndex, loc::d4unlock, file.file.name);
 }
 
@@ -359,16 +359,16 @@ enum class Taking { record, append, file };
 // Releases per unlockAuto: 1 every lock of the context; 2 the locks of this
 // table that the new lock needs out of the way; 0 nothing.
 int releaseBefore(DATA4 &data, Taking taking) {
-  CODE4 &c4 = *data.codeBase;
+  CODE4 &c4 = *data.context;
   DFILE4 &file = *data.dataFile;
   switch (c4.unlockAuto) {
     case 1:
       return releaseContext(c4);
     case 2: {
-      if (taking == Taking::file) return releaseHandle(data, data.clientId, 0);
-      int rc = releaseIndexes(file, data.clientId);
-      keepFirst(rc, releaseRecords(data, data.clientId));
-      if (taking == Taking::record) keepFirst(rc, releaseAppend(data, data.clientId));
+      if (taking == Taking::file) return releaseHandle(data, data.handleId, 0);
+      int rc = releaseIndexes(file, data.handleId);
+      keepFirst(rc, releaseRecords(data, data.handleId));
+      if (taking == Taking::record) keepFirst(rc, releaseAppend(data, data.handleId));
       return rc;
     }
     default:
@@ -380,7 +380,7 @@ int releaseBefore(DATA4 &data, Taking taking) {
 // Taking locks
 
 int lockRecord(DATA4 &data, long recNo, int autoUnlock) {
-  CODE4 &c4 = *data.codeBase;
+  CODE4 &c4 = *data.context;
   DFILE4 &file = *data.dataFile;
   if (recNo <= 0) return report(&c4, err::kParm, loc::d4lock);
   if (!sharedOpen(file)) return 0;
@@ -416,26 +416,26 @@ int lockAppend(DATA4 &data, int autoUnlock) {
   DFILE4 &file = *data.dataFile;
   if (!sharedOpen(file)) return 0;
   for (int step = 0; step < 2; ++step) {
-    const int test = step == 0 ? fileLockCheck(data) : appendLockTest(file, data.clientId);
+    const int test = step == 0 ? fileLockCheck(data) : appendLockTest(file, data.handleId);
     if (int rc = settle(data, test, autoUnlock)) return rc == kHeld ? 0 : rc;
   }
   // The automatic release made its own report if it failed.
   if (autoUnlock && releaseBefore(data, Taking::append) < 0) return err::kUnlock;
   if (int rc = lockBytes(file, kAppendByte, 1)) return byteLockResult(file, rc, kAppendItem);
-  file.appendServerLock = data.clientId;
+  file.appendLockOwner = data.handleId;
   return 0;
 }
 
 int lockFile(DATA4 &data, int autoUnlock) {
-  CODE4 &c4 = *data.codeBase;
+  CODE4 &c4 = *data.context;
   DFILE4 &file = *data.dataFile;
   if (!sharedOpen(file)) return 0;
   if (int rc = settle(data, fileLockCheck(data), autoUnlock)) return rc == kHeld ? 0 : rc;
   if (autoUnlock && releaseBefore(data, Taking::file) < 0) return err::kUnlock;
   // Locks of this process inside the range can never be waited out: the
   // byte locks are the process's own.
-  if (file.appendServerLock != 0) {
-    noteConflict(file, kAppendItem, handleWithId(file, file.appendServerLock));
+  if (file.appendLockOwner != 0) {
+    noteConflict(file, kAppendItem, handleWithId(file, file.appendLockOwner));
     return blockedForever(c4, file);
   }
   if (file.recordLockCount > 0) {
@@ -449,16 +449,16 @@ int lockFile(DATA4 &data, int autoUnlock) {
     return blockedForever(c4, file);
   }
   if (int rc = lockBytes(file, kFileLockStart, kFileLockLen)) return byteLockResult(file, rc, kFileItem);
-  file.fileServerLock = data.clientId;
+  file.fileLockOwner = data.handleId;
   // The block cache, once the engine has one, drops the file's blocks here.
   return 0;
 }
 
 // After a failed step of lock-all: the automatic release per unlockAuto.
 int undoPerUnlockAuto(DATA4 &data) {
-  CODE4 &c4 = *data.codeBase;
+  CODE4 &c4 = *data.context;
   if (c4.unlockAuto == 1) return releaseContext(c4);
-  if (c4.unlockAuto == 2) return releaseHandle(data, data.clientId, 0);
+  if (c4.unlockAuto == 2) return releaseHandle(data, data.handleId, 0);
   return 0;
 }
 
@@ -466,37 +466,37 @@ int lockAll(DATA4 &data, int autoUnlock) {
   DFILE4 &file = *data.dataFile;
   if (!sharedOpen(file)) return 0;
   int rc = lockFile(data, autoUnlock);
-  if (rc == 0 && file.nFieldsMemo > 0) rc = memoFileLock(file);
-  if (rc == 0) rc = lockIndexes(file, data.clientId);
+  if (rc == 0 && file.nMemoFields > 0) rc = memoFileLock(file);
+  if (rc == 0) rc = lockIndexes(file, data.handleId);
   if (rc != 0) (void)undoPerUnlockAuto(data);
   return rc;
 }
 
 // The append lock and the lock of the record that will be appended.
 int lockAppendRecord(DATA4 &data, int autoUnlock) {
-  CODE4 &c4 = *data.codeBase;
+  CODE4 &c4 = *data.context;
   DFILE4 &file = *data.dataFile;
-  if (!sharedOpen(file) || heldBy(file.fileServerLock, data)) return 0;
+  if (!sharedOpen(file) || heldBy(file.fileLockOwner, data)) return 0;
   if (autoUnlock) {
     const long count = d4recCountDo(&data);
     if (count < 0) return static_cast<int>(count);
-    const bool ready = heldBy(file.appendServerLock, data) && findRecord(data, count + 1) != nullptr;
+    const bool ready = heldBy(file.appendLockOwner, data) && findRecord(data, count + 1) != nullptr;
     if (!ready) {
       if (c4.unlockAuto == 1) {
         if (int rc = releaseContext(c4)) return rc;
       } else if (c4.unlockAuto == 2) {
-        if (int rc = releaseHandle(data, data.clientId, 0)) return rc;
+        if (int rc = releaseHandle(data, data.handleId, 0)) return rc;
       }
     }
   }
   const short saved = c4.unlockAuto;
   c4.unlockAuto = 0;
-  const bool tookAppend = !heldBy(file.appendServerLock, data);
+  const bool tookAppend = !heldBy(file.appendLockOwner, data);
   int rc = 0;
   if (tookAppend) {
     rc = lockAppend(data, 1);
     // Counted afresh from the header, under the lock.
-    if (rc == 0) file.numRecs = -1;
+    if (rc == 0) file.inMemoryCount = -1;
   }
   if (rc == 0) {
     const long count = d4recCountDo(&data);
@@ -504,7 +504,7 @@ int lockAppendRecord(DATA4 &data, int autoUnlock) {
   }
   // A failure leaves nothing of this call held: the append lock it took
   // goes again (the handle's other locks stay as they were).
-  if (rc != 0 && tookAppend) (void)releaseAppend(data, data.clientId);
+  if (rc != 0 && tookAppend) (void)releaseAppend(data, data.handleId);
   c4.unlockAuto = saved;
   return rc;
 }
@@ -513,7 +513,7 @@ int lockAppendRecord(DATA4 &data, int autoUnlock) {
 // Group locks
 
 LockEntry *newRequest(DATA4 &data, int kind, long recNo) {
-  CODE4 &c4 = *data.codeBase;
+  CODE4 &c4 = *data.context;
   auto *entry = static_cast<LockEntry *>(mem4createAllocDefault(&c4, &c4.lockMemory, c4.lockPoolStart,
                                                                 sizeof(LockEntry), c4.lockPoolGrow, 0, 1));
   if (entry == nullptr) return nullptr;
@@ -527,10 +527,10 @@ LockEntry *newRequest(DATA4 &data, int kind, long recNo) {
 bool requestHeld(const LockEntry &request) {
   const DATA4 &data = *request.data;
   const DFILE4 &file = *data.dataFile;
-  if (!sharedOpen(file) || heldBy(file.fileServerLock, data)) return true;
+  if (!sharedOpen(file) || heldBy(file.fileLockOwner, data)) return true;
   switch (request.kind) {
     case kRequestRecord: return findRecord(data, request.recNo) != nullptr;
-    case kRequestAppend: return heldBy(file.appendServerLock, data);
+    case kRequestAppend: return heldBy(file.appendLockOwner, data);
     default: return false;
   }
 }
@@ -544,7 +544,7 @@ int tryRequest(LockEntry &request) {
     case kRequestAppend: return lockAppend(data, 0);
     case kRequestFile: return lockFile(data, 0);
     case kRequestAll: return lockAll(data, 0);
-    default: return report(data.codeBase, err::kLock, loc::detail::invalid_lock_type);
+    default: return report(data.context, err::kLock, loc::detail::invalid_lock_type);
   }
 }
 
@@ -558,13 +558,13 @@ int releaseGranted(LockEntry &request) {
       return entry != nullptr ? releaseRecord(data, *entry) : 0;
     }
     case kRequestAppend:
-      return releaseAppend(data, data.clientId);
+      return releaseAppend(data, data.handleId);
     case kRequestFile:
-      return releaseFile(data, data.clientId);
+      return releaseFile(data, data.handleId);
     default: {
-      int rc = releaseIndexes(*data.dataFile, data.clientId);
+      int rc = releaseIndexes(*data.dataFile, data.handleId);
       keepFirst(rc, releaseMemoLock(*data.dataFile));
-      keepFirst(rc, releaseFile(data, data.clientId));
+      keepFirst(rc, releaseFile(data, data.handleId));
       return rc;
     }
   }
@@ -588,10 +588,10 @@ void freeAll(CODE4 &c4, RING4 &list) {
 // passes are used up (50), or a try fails otherwise (-1). unlockAuto is 0
 // throughout.
 int takeQueued(CODE4 &c4) {
-  RING4 &queue = c4.c4trans.locks;
+  RING4 &queue = c4.trans.locks;
   RING4 granted{};
   for (int passes = 0;; ++passes) {
-    if (queue.nLink == 0) {
+    if (queue.count == 0) {
       freeAll(c4, granted);
       return 0;
     }
@@ -625,22 +625,22 @@ int takeQueued(CODE4 &c4) {
 int recordLockedByHandle(DATA4 &data, long recNo) {
   if (data.dataFile == nullptr) return 0;
   const DFILE4 &file = *data.dataFile;
-  if (!sharedOpen(file) || heldBy(file.fileServerLock, data)) return 1;
+  if (!sharedOpen(file) || heldBy(file.fileLockOwner, data)) return 1;
   return findRecord(data, recNo) != nullptr ? 1 : 0;
 }
 
 bool countLockedByAny(const DFILE4 &file) {
-  return !sharedOpen(file) || file.fileServerLock != 0 || file.appendServerLock != 0;
+  return !sharedOpen(file) || file.fileLockOwner != 0 || file.appendLockOwner != 0;
 }
 
 bool countLockedBy(const DFILE4 &file, long handleId) {
   if (!sharedOpen(file)) return true;
-  return handleId != 0 && (file.fileServerLock == handleId || file.appendServerLock == handleId);
+  return handleId != 0 && (file.fileLockOwner == handleId || file.appendLockOwner == handleId);
 }
 
 void forgetHandleLocks(DATA4 &data) {
-  CODE4 &c4 = *data.codeBase;
-  RING4 &queue = c4.c4trans.locks;
+  CODE4 &c4 = *data.context;
+  RING4 &queue = c4.trans.locks;
   for (void *p = l4first(&queue); p != nullptr;) {
     void *next = l4next(&queue, p);
     if (static_cast<LockEntry *>(p)->data == &data) {
@@ -651,7 +651,7 @@ void forgetHandleLocks(DATA4 &data) {
   }
   // Whatever a failed release left is given back (its failure was reported
   // then), so that no owner id outlives its handle.
-  if (data.dataFile != nullptr) (void)releaseData(data, data.clientId);
+  if (data.dataFile != nullptr) (void)releaseData(data, data.handleId);
   if (c4.lockedFileName == data.alias) c4.lockedFileName = nullptr;
 }
 
@@ -665,12 +665,12 @@ namespace {
 // The guard of the table operations: -935 for a missing handle, -1 while
 // the context is in error, else 0.
 int guard(const DATA4 *data, long location) {
-  if (data == nullptr || data->dataFile == nullptr || data->codeBase == nullptr)
-    return report(data != nullptr ? data->codeBase : nullptr, err::kParmNull, location);
-  return inError(data->codeBase);
+  if (data == nullptr || data->dataFile == nullptr || data->context == nullptr)
+    return report(data != nullptr ? data->context : nullptr, err::kParmNull, location);
+  return inError(data->context);
 }
 
-int guardFile(const DATA4FILE *file, long location) {
+int guardFile(const DFILE4 *file, long location) {
   if (file == nullptr || file->c4 == nullptr) return report(nullptr, err::kParmNull, location);
   return inError(file->c4);
 }
@@ -678,9 +678,9 @@ int guardFile(const DATA4FILE *file, long location) {
 // Queues one group-lock request at the front of the context's queue.
 int queueRequest(DATA4 *data, int kind, long recNo, long location) {
   if (int rc = guard(data, location)) return rc;
-  RING4 &queue = data->codeBase->c4trans.locks;
-  LINK4 *request = reinterpret_cast<LINK4 *>(newRequest(*data, kind, recNo));
-  if (request == nullptr) return inError(data->codeBase) ? data->codeBase->errorCode : -1;
+  RING4 &queue = data->context->trans.locks;
+  RING4NODE *request = reinterpret_cast<RING4NODE *>(newRequest(*data, kind, recNo));
+  if (request == nullptr) return inError(data->context) ? data->context->errorCode : -1;
   l4addBefore(&queue, l4first(&queue), request);
   return 0;
 }
@@ -701,15 +701,15 @@ TK_EXPORT int d4lockTestAppend(DATA4 *data) {
   if (int rc = guard(data, loc::d4lockTestAppend)) return rc;
   const DFILE4 &file = *data->dataFile;
   if (!sharedOpen(file)) return 1;
-  return (heldBy(file.fileServerLock, *data) || heldBy(file.appendServerLock, *data)) ? 1 : 0;
+  return (heldBy(file.fileLockOwner, *data) || heldBy(file.appendLockOwner, *data)) ? 1 : 0;
 }
 
-TK_EXPORT int dfile4lockTestFile(DATA4FILE *file, long clientId, long owner, int /*lockType*/) {
+TK_EXPORT int dfile4lockTestFile(DFILE4 *file, long handleId, long owner, int /*lockType*/) {
   if (int rc = guardFile(file, loc::dfile4_family)) return rc;
-  return fileLockHeldBy(*file, clientId, owner) ? 1 : 0;
+  return fileLockHeldBy(*file, handleId, owner) ? 1 : 0;
 }
 
-TK_EXPORT int dfile4lockTestAppend(DATA4FILE *file, long /*clientId*/, long owner) {
+TK_EXPORT int dfile4lockTestAppend(DFILE4 *file, long /*handleId*/, long owner) {
   if (int rc = guardFile(file, loc::dfile4_family)) return rc;
   return appendLockTest(*file, owner);
 }
@@ -750,13 +750,13 @@ TK_EXPORT int d4lockAppendRecord(DATA4 *data, int autoUnlock) {
   return lockAppendRecord(*data, autoUnlock);
 }
 
-TK_EXPORT int dfile4lockIndex(DATA4FILE *file, long owner) {
+TK_EXPORT int dfile4lockIndex(DFILE4 *file, long owner) {
   if (int rc = guardFile(file, loc::d4lockIndex)) return rc;
   if (!sharedOpen(*file)) return 0;
   return lockIndexes(*file, owner);
 }
 
-TK_EXPORT int dfile4unlockIndex(DATA4FILE *file, long owner) {
+TK_EXPORT int dfile4unlockIndex(DFILE4 *file, long owner) {
   if (int rc = guardFile(file, loc::d4unlock)) return rc;
   return releaseIndexes(*file, owner);
 }
@@ -787,7 +787,7 @@ TK_EXPORT int code4lock(CODE4 *c4) {
 
 TK_EXPORT int d4unlock(DATA4 *data) {
   if (int rc = guard(data, loc::d4unlock)) return rc;
-  return releaseHandle(*data, data->clientId, 1);
+  return releaseHandle(*data, data->handleId, 1);
 }
 
 TK_EXPORT int d4unlockLow(DATA4 *data, long owner, int force) {
@@ -797,29 +797,29 @@ TK_EXPORT int d4unlockLow(DATA4 *data, long owner, int force) {
 
 TK_EXPORT int d4unlockRecord(DATA4 *data, long recNo) {
   if (int rc = guard(data, loc::d4unlockRecord)) return rc;
-  if (data->codeBase->unlockAuto == 0) return 0;
+  if (data->context->unlockAuto == 0) return 0;
   LockEntry *entry = findRecord(*data, recNo);
   return entry != nullptr ? releaseRecord(*data, *entry) : 0;
 }
 
 TK_EXPORT int d4unlockRecords(DATA4 *data, long owner) {
   if (int rc = guard(data, loc::d4unlockRecords)) return rc;
-  return data->codeBase->unlockAuto == 0 ? 0 : releaseRecords(*data, owner);
+  return data->context->unlockAuto == 0 ? 0 : releaseRecords(*data, owner);
 }
 
 TK_EXPORT int d4unlockAppend(DATA4 *data, long owner) {
   if (int rc = guard(data, loc::d4unlockAppend)) return rc;
-  return data->codeBase->unlockAuto == 0 ? 0 : releaseAppend(*data, owner);
+  return data->context->unlockAuto == 0 ? 0 : releaseAppend(*data, owner);
 }
 
 TK_EXPORT int d4unlockFile(DATA4 *data, long owner) {
   if (int rc = guard(data, loc::d4unlockFile)) return rc;
-  return data->codeBase->unlockAuto == 0 ? 0 : releaseFile(*data, owner);
+  return data->context->unlockAuto == 0 ? 0 : releaseFile(*data, owner);
 }
 
 TK_EXPORT int d4unlockData(DATA4 *data, long owner) {
   if (int rc = guard(data, loc::d4unlockData)) return rc;
-  return data->codeBase->unlockAuto == 0 ? 0 : releaseData(*data, owner);
+  return data->context->unlockAuto == 0 ? 0 : releaseData(*data, owner);
 }
 
 TK_EXPORT int code4unlock(CODE4 *c4) {

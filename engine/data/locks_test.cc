@@ -249,7 +249,7 @@ TEST_F(LocksTest, LockTestsBetweenTwoHandles) {
   ASSERT_NE(nullptr, a);
   ASSERT_NE(nullptr, b);
   ASSERT_EQ(a->dataFile, b->dataFile);
-  DATA4FILE *file = a->dataFile;
+  DFILE4 *file = a->dataFile;
   c4_.unlockAuto = 0;
   struct Case {
     const char *name;
@@ -272,11 +272,11 @@ TEST_F(LocksTest, LockTestsBetweenTwoHandles) {
         d4lockTest(b, 6, 1),
         d4lockTestAppend(a),
         d4lockTestAppend(b),
-        dfile4lockTestFile(file, a->clientId, a->clientId, 1),
-        dfile4lockTestFile(file, b->clientId, b->clientId, 1),
+        dfile4lockTestFile(file, a->handleId, a->handleId, 1),
+        dfile4lockTestFile(file, b->handleId, b->handleId, 1),
         dfile4lockTestFile(file, 0, 0, 1),
-        dfile4lockTestAppend(file, a->clientId, a->clientId),
-        dfile4lockTestAppend(file, b->clientId, b->clientId),
+        dfile4lockTestAppend(file, a->handleId, a->handleId),
+        dfile4lockTestAppend(file, b->handleId, b->handleId),
         dfile4lockTestAppend(file, 0, 0),
     };
     EXPECT_EQ(c.expected, got);
@@ -349,7 +349,7 @@ TEST_F(LocksTest, ReleasesTakeWhatTheyNameOnly) {
   c4_.unlockAuto = 2;
   ASSERT_EQ(0, d4unlockRecord(a, 3));
   EXPECT_EQ(std::vector<long>{7}, heldRecords(a));
-  EXPECT_EQ(0, d4unlockRecords(a, a->clientId + 100));  // another owner's: nothing
+  EXPECT_EQ(0, d4unlockRecords(a, a->handleId + 100));  // another owner's: nothing
   EXPECT_EQ(std::vector<long>{7}, heldRecords(a));
   ASSERT_EQ(0, d4unlockAppend(a, -1));
   EXPECT_EQ(0, d4lockTestAppend(a));
@@ -370,10 +370,10 @@ TEST_F(LocksTest, ReleasingTheCurrentRecordForgetsTheOldRecord) {
   ASSERT_NE(nullptr, a);
   ASSERT_EQ(0, d4lock(a, 2));
   a->recNum = 2;
-  a->recNumOld = 2;
+  a->oldRecNo = 2;
   a->memoValidated = 1;
   ASSERT_EQ(0, d4unlockRecord(a, 2));
-  EXPECT_EQ(-1, a->recNumOld);
+  EXPECT_EQ(-1, a->oldRecNo);
   EXPECT_EQ(0, a->memoValidated);
 }
 
@@ -421,7 +421,7 @@ TEST_F(LocksTest, ALockOfAnotherHandleFollowsTheConflictRule) {
       EXPECT_STREQ("HOLDER", code4lockFileName(&c4_));
       EXPECT_STREQ("", code4lockUserId(&c4_));
       EXPECT_STREQ("", code4lockNetworkId(&c4_));
-      EXPECT_EQ(a->clientId, a->dataFile->tempServerLock);
+      EXPECT_EQ(a->handleId, a->dataFile->conflictOwner);
     }
     c4_.unlockAuto = 1;
     ASSERT_EQ(0, code4unlock(&c4_));
@@ -486,7 +486,7 @@ TEST_F(LocksTest, TheFileLockWaitsForNoLockOfItsOwnProcess) {
     EXPECT_EQ(c.expected, d4lockFile(a));
     EXPECT_EQ(c.item, code4lockItem(&c4_));
     EXPECT_TRUE(gCalls.empty());  // no byte was tried
-    EXPECT_EQ(0, a->dataFile->fileServerLock);
+    EXPECT_EQ(0, a->dataFile->fileLockOwner);
     if (c.expected < 0) {
       EXPECT_TRUE(lastShown("WAIT4EVER lock conflicts with own local impeding lock"));
       c4_.errorCode = 0;
@@ -503,8 +503,8 @@ TEST_F(LocksTest, TheFileLockReleasesItsOwnHandleFirst) {
   ASSERT_EQ(0, d4lockAppend(a));
   c4_.unlockAuto = 2;
   ASSERT_EQ(0, d4lockFile(a));
-  EXPECT_EQ(a->clientId, a->dataFile->fileServerLock);
-  EXPECT_EQ(0, a->dataFile->appendServerLock);
+  EXPECT_EQ(a->handleId, a->dataFile->fileLockOwner);
+  EXPECT_EQ(0, a->dataFile->appendLockOwner);
   EXPECT_EQ(0, a->dataFile->recordLockCount);
   // Under the file lock every record counts as locked, without a byte.
   gCalls.clear();
@@ -535,13 +535,13 @@ TEST_F(LocksTest, LockAllTakesTheFileLockThenTheMemoFileLock) {
     gCalls.clear();
     ASSERT_EQ(0, d4lockAll(a));
     EXPECT_EQ(c.taken, gCalls);
-    EXPECT_EQ(a->clientId, a->dataFile->fileServerLock);
+    EXPECT_EQ(a->handleId, a->dataFile->fileLockOwner);
     EXPECT_EQ(c.taken.size() > 1 ? 1 : 0, a->dataFile->memoFile.fileLock);
     gCalls.clear();
     ASSERT_EQ(0, d4unlock(a));
     EXPECT_EQ(c.taken.size(), gCalls.size());
     for (const LockCall &call : gCalls) EXPECT_EQ('U', call.op);
-    EXPECT_EQ(0, a->dataFile->fileServerLock);
+    EXPECT_EQ(0, a->dataFile->fileLockOwner);
     EXPECT_EQ(0, a->dataFile->memoFile.fileLock);
     ASSERT_EQ(0, d4close(a));
   }
@@ -574,14 +574,14 @@ TEST_F(LocksTest, BadArgumentsAndTheErrorState) {
       {"d4lockAppendRecord", [](DATA4 *d) { return d4lockAppendRecord(d, 1); }},
       {"d4lockTest", [](DATA4 *d) { return d4lockTest(d, 1, 1); }},
       {"d4lockAdd", [](DATA4 *d) { return d4lockAdd(d, 1); }},
-      {"code4lock", [](DATA4 *d) { return code4lock(d->codeBase); }},
+      {"code4lock", [](DATA4 *d) { return code4lock(d->context); }},
   };
   for (const auto &c : calls) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(-1, c.call(a));
   }
   EXPECT_TRUE(gCalls.empty());
-  EXPECT_EQ(0, c4_.c4trans.locks.nLink);
+  EXPECT_EQ(0, c4_.trans.locks.count);
   c4_.errorCode = 0;
 }
 
@@ -598,8 +598,8 @@ TEST_F(LocksTest, AccessModesOneAndTwoAnswerAtOnce) {
     EXPECT_EQ(1, d4lockTest(a, 3, 1));
     EXPECT_EQ(1, d4lockTest(a, 1000000, 1));
     EXPECT_EQ(1, d4lockTestAppend(a));
-    EXPECT_EQ(1, dfile4lockTestFile(a->dataFile, a->clientId, a->clientId, 1));
-    EXPECT_EQ(1, dfile4lockTestAppend(a->dataFile, a->clientId, a->clientId));
+    EXPECT_EQ(1, dfile4lockTestFile(a->dataFile, a->handleId, a->handleId, 1));
+    EXPECT_EQ(1, dfile4lockTestAppend(a->dataFile, a->handleId, a->handleId));
     EXPECT_EQ(0, d4lock(a, 3));
     EXPECT_EQ(0, d4lockAppend(a));
     EXPECT_EQ(0, d4lockFile(a));
@@ -608,10 +608,10 @@ TEST_F(LocksTest, AccessModesOneAndTwoAnswerAtOnce) {
     EXPECT_EQ(0, d4lockAdd(a, 4));
     EXPECT_EQ(0, code4lock(&c4_));
     EXPECT_TRUE(gCalls.empty());
-    EXPECT_EQ(0, a->dataFile->fileServerLock);
-    EXPECT_EQ(0, a->dataFile->appendServerLock);
+    EXPECT_EQ(0, a->dataFile->fileLockOwner);
+    EXPECT_EQ(0, a->dataFile->appendLockOwner);
     EXPECT_EQ(0, a->dataFile->recordLockCount);
-    EXPECT_EQ(0, a->locks.nLink);
+    EXPECT_EQ(0, a->locks.count);
     EXPECT_EQ(0, d4unlock(a));
     ASSERT_EQ(0, d4close(a));
   }
@@ -641,13 +641,13 @@ TEST_F(LocksTest, ReleasingTheAppendOrFileLockForgetsTheCountAndRefreshesAPendin
     SCOPED_TRACE(c.name);
     ASSERT_EQ(0, c.take(a));
     EXPECT_EQ(10, d4recCountDo(a));
-    EXPECT_EQ(10, file.numRecs);  // kept while the lock is held
+    EXPECT_EQ(10, file.inMemoryCount);  // kept while the lock is held
     file.yy = 120;
     file.mm = 6;
     file.dd = 30;
     file.dateChanged = c.pending;
     ASSERT_EQ(0, c.release(a, -1));
-    EXPECT_EQ(-1, file.numRecs);
+    EXPECT_EQ(-1, file.inMemoryCount);
     EXPECT_EQ(0, file.dateChanged);
     if (c.pending) {
       EXPECT_EQ(131, file.yy);
@@ -686,7 +686,7 @@ TEST_F(LocksTest, LockForAppendingTakesTheAppendLockAndTheNextRecord) {
   gCalls.clear();
   EXPECT_EQ(0, d4lockAppendRecord(a, 1));
   EXPECT_TRUE(gCalls.empty());
-  EXPECT_EQ(0, a->dataFile->appendServerLock);
+  EXPECT_EQ(0, a->dataFile->appendLockOwner);
 }
 
 TEST_F(LocksTest, AFailedLockForAppendingKeepsNoAppendLock) {
@@ -697,7 +697,7 @@ TEST_F(LocksTest, AFailedLockForAppendingKeepsNoAppendLock) {
   c4_.lockAttempts = 1;
   ASSERT_EQ(0, d4lock(b, 11));  // the record the append would add
   EXPECT_EQ(kNotObtained, d4lockAppendRecord(a, 1));
-  EXPECT_EQ(0, a->dataFile->appendServerLock);
+  EXPECT_EQ(0, a->dataFile->appendLockOwner);
   EXPECT_EQ(11, code4lockItem(&c4_));
   EXPECT_EQ(2, c4_.unlockAuto);
 }
@@ -714,13 +714,13 @@ TEST_F(LocksTest, GroupLocksTakeEveryQueuedLock) {
   ASSERT_EQ(0, d4lockAdd(b, 2));
   ASSERT_EQ(0, d4lockAddAppend(a));
   ASSERT_EQ(0, d4lockAddAll(other));
-  EXPECT_EQ(4u, c4_.c4trans.locks.nLink);
+  EXPECT_EQ(4u, c4_.trans.locks.count);
   ASSERT_EQ(0, code4lock(&c4_));
-  EXPECT_EQ(0u, c4_.c4trans.locks.nLink);
+  EXPECT_EQ(0u, c4_.trans.locks.count);
   EXPECT_EQ(std::vector<long>{1}, heldRecords(a));
   EXPECT_EQ(std::vector<long>{2}, heldRecords(b));
   EXPECT_EQ(1, d4lockTestAppend(a));
-  EXPECT_EQ(other->clientId, other->dataFile->fileServerLock);
+  EXPECT_EQ(other->handleId, other->dataFile->fileLockOwner);
   EXPECT_EQ(1, c4_.unlockAuto);
 }
 
@@ -744,11 +744,11 @@ TEST_F(LocksTest, GroupLocksAreAllOrNothing) {
   gCalls.clear();
   EXPECT_EQ(kNotObtained, code4lock(&c4_));
   EXPECT_EQ(2, c4_.unlockAuto);
-  EXPECT_EQ(5u, c4_.c4trans.locks.nLink);
+  EXPECT_EQ(5u, c4_.trans.locks.count);
   EXPECT_EQ(std::vector<long>{7}, heldRecords(a));
   EXPECT_TRUE(heldRecords(b).empty());
   EXPECT_EQ(0, d4lockTestAppend(b));
-  EXPECT_EQ(0, other->dataFile->fileServerLock);
+  EXPECT_EQ(0, other->dataFile->fileLockOwner);
   EXPECT_EQ(3, code4lockItem(&c4_));
   // Every byte the failed group took was given back.
   int held = 0;
@@ -758,11 +758,11 @@ TEST_F(LocksTest, GroupLocksAreAllOrNothing) {
   c4_.unlockAuto = 0;
   ASSERT_EQ(0, d4unlock(holder));
   ASSERT_EQ(0, code4lock(&c4_));
-  EXPECT_EQ(0u, c4_.c4trans.locks.nLink);
+  EXPECT_EQ(0u, c4_.trans.locks.count);
   EXPECT_EQ((std::vector<long>{1, 7}), heldRecords(a));
   EXPECT_EQ(std::vector<long>{3}, heldRecords(b));
   EXPECT_EQ(1, d4lockTestAppend(b));
-  EXPECT_EQ(other->clientId, other->dataFile->fileServerLock);
+  EXPECT_EQ(other->handleId, other->dataFile->fileLockOwner);
 }
 
 TEST_F(LocksTest, GroupLockFailureReleasesWhatItTookAndKeepsTheError) {
@@ -774,7 +774,7 @@ TEST_F(LocksTest, GroupLockFailureReleasesWhatItTookAndKeepsTheError) {
   EXPECT_EQ(-1, code4lock(&c4_));
   EXPECT_EQ(err::kParm, c4_.errorCode);
   EXPECT_TRUE(heldRecords(a).empty());
-  EXPECT_EQ(0, a->dataFile->appendServerLock);
+  EXPECT_EQ(0, a->dataFile->appendLockOwner);
   c4_.errorCode = 0;
 }
 
@@ -785,7 +785,7 @@ TEST_F(LocksTest, AClosedHandleLeavesNoQueuedRequest) {
   ASSERT_EQ(0, d4lockAdd(a, 1));
   ASSERT_EQ(0, d4lockAdd(b, 2));
   ASSERT_EQ(0, d4close(a));
-  EXPECT_EQ(1u, c4_.c4trans.locks.nLink);
+  EXPECT_EQ(1u, c4_.trans.locks.count);
   ASSERT_EQ(0, code4lock(&c4_));
   EXPECT_EQ(std::vector<long>{2}, heldRecords(b));
 }
@@ -834,8 +834,8 @@ TEST_F(LocksTest, ALockOfAnotherProcessGivesFiftyAfterTheAttempts) {
     EXPECT_EQ((std::vector<unsigned>{10, 10}), gWaits);  // three tries, a hundredth apart
     EXPECT_EQ(c.item, code4lockItem(&c4_));
     EXPECT_EQ(nullptr, code4lockFileName(&c4_));
-    EXPECT_EQ(0, data->dataFile->fileServerLock);
-    EXPECT_EQ(0, data->dataFile->appendServerLock);
+    EXPECT_EQ(0, data->dataFile->fileLockOwner);
+    EXPECT_EQ(0, data->dataFile->appendLockOwner);
     EXPECT_EQ(0, data->dataFile->recordLockCount);
     child.send('r');
     EXPECT_EQ(0, child.wait());

@@ -6,7 +6,7 @@
 // expressions use these.
 //
 // An entry's states: status 1 (to be read) until its contents are loaded or
-// assigned, then 0; isChanged from an assignment until the record is written
+// assigned, then 0; changed from an assignment until the record is written
 // or appended. Moving to another record, starting an append and finishing a
 // write reset the entry (length 0, status 1, not changed); its buffer stays
 // for reuse until the handle closes or f4memoFree.
@@ -22,7 +22,7 @@ namespace {
 constexpr unsigned kLargestMemo = 0xFFFFFF80u;
 
 unsigned memoCount(const DATA4 &data) {
-  return data.fieldsMemo != nullptr && data.dataFile != nullptr ? data.dataFile->nFieldsMemo : 0;
+  return data.memos != nullptr && data.dataFile != nullptr ? data.dataFile->nMemoFields : 0;
 }
 
 MEMO4FILE &memoFileOf(const DATA4 &data) { return data.dataFile->memoFile; }
@@ -44,22 +44,22 @@ void storeBlock(FIELD4 &field, long block) {
 void resetEntry(F4MEMO &entry) {
   entry.len = 0;
   entry.status = 1;
-  entry.isChanged = 0;
+  entry.changed = 0;
 }
 
 // Frees the entry's buffer; it points at the shared empty contents again.
 void dropBuffer(F4MEMO &entry) {
-  if (entry.lenMax > 0) u4freeDefault(entry.contents);
+  if (entry.capacity > 0) u4freeDefault(entry.contents);
   entry.contents = emptyMemoContents();
-  entry.lenMax = 0;
+  entry.capacity = 0;
 }
 
 // On failure the entry is empty.
 int readInto(F4MEMO &entry, MEMO4FILE &memo, long block) {
-  const int rc = memo4fileRead(memo, block, &entry.contents, &entry.lenMax, &entry.len);
+  const int rc = memo4fileRead(memo, block, &entry.contents, &entry.capacity, &entry.len);
   if (rc != 0) {
     entry.len = 0;
-    if (entry.lenMax > 0) entry.contents[0] = entry.contents[1] = '\0';
+    if (entry.capacity > 0) entry.contents[0] = entry.contents[1] = '\0';
   }
   return rc;
 }
@@ -72,7 +72,7 @@ void ensureLoaded(FIELD4 &field) {
 // The guard of the memo writers: -1 while the context is in error, -50 when
 // lockEnforce is on and the handle does not hold its current record's lock.
 int lockGuard(FIELD4 &field, long location) {
-  CODE4 *c4 = field.data->codeBase;
+  CODE4 *c4 = field.data->context;
   if (int rc = inError(c4)) return rc;
   DATA4 &data = *field.data;
   if (c4->lockEnforce && data.recNum > 0 && recordLockedByHandle(data, data.recNum) != 1)
@@ -82,10 +82,10 @@ int lockGuard(FIELD4 &field, long location) {
 
 // f4memoSetLen without its guard.
 int setLen(FIELD4 &field, unsigned n) {
-  CODE4 &c4 = *field.data->codeBase;
+  CODE4 &c4 = *field.data->context;
   if (n >= kLargestMemo) return report(&c4, err::kMemory, loc::detail::invalid_memo_size_too_small_or_too_large);
   F4MEMO &entry = *field.memo;
-  if (entry.lenMax < n) {
+  if (entry.capacity < n) {
     dropBuffer(entry);
     auto *buffer = static_cast<char *>(u4allocErDefault(&c4, static_cast<long>(n) + 2));
     if (buffer == nullptr) {
@@ -93,12 +93,12 @@ int setLen(FIELD4 &field, unsigned n) {
       return err::kMemory;
     }
     entry.contents = buffer;
-    entry.lenMax = n;
+    entry.capacity = n;
   }
   entry.len = n;
-  if (entry.lenMax > 0) entry.contents[n] = entry.contents[n + 1] = '\0';
+  if (entry.capacity > 0) entry.contents[n] = entry.contents[n + 1] = '\0';
   entry.status = 0;
-  entry.isChanged = 1;
+  entry.changed = 1;
   field.data->recordChanged = 1;
   return 0;
 }
@@ -111,33 +111,33 @@ int reportNullField(long location) { return report(nullptr, err::kParmNull, loca
 // The entries of a handle
 
 void memoResetEntries(DATA4 &data) {
-  for (unsigned i = 0; i < memoCount(data); ++i) resetEntry(data.fieldsMemo[i]);
+  for (unsigned i = 0; i < memoCount(data); ++i) resetEntry(data.memos[i]);
 }
 
 void memoMarkUnread(DATA4 &data) {
-  for (unsigned i = 0; i < memoCount(data); ++i) data.fieldsMemo[i].status = 1;
+  for (unsigned i = 0; i < memoCount(data); ++i) data.memos[i].status = 1;
 }
 
 void memoFreeEntries(DATA4 &data) {
-  for (unsigned i = 0; i < memoCount(data); ++i) dropBuffer(data.fieldsMemo[i]);
-  u4freeDefault(data.fieldsMemo);
-  data.fieldsMemo = nullptr;
+  for (unsigned i = 0; i < memoCount(data); ++i) dropBuffer(data.memos[i]);
+  u4freeDefault(data.memos);
+  data.memos = nullptr;
 }
 
 int memoLoadAll(DATA4 &data) {
   for (unsigned i = 0; i < memoCount(data); ++i) {
-    F4MEMO &entry = data.fieldsMemo[i];
-    if (int rc = readInto(entry, memoFileOf(data), blockIn(*entry.field, data.recordOld))) return rc;
+    F4MEMO &entry = data.memos[i];
+    if (int rc = readInto(entry, memoFileOf(data), blockIn(*entry.field, data.oldRecord))) return rc;
     entry.status = 0;
-    entry.isChanged = 0;
+    entry.changed = 0;
   }
   return 0;
 }
 
 int memoAppendContents(DATA4 &data) {
   for (unsigned i = 0; i < memoCount(data); ++i) {
-    F4MEMO &entry = data.fieldsMemo[i];
-    entry.isChanged = 0;
+    F4MEMO &entry = data.memos[i];
+    entry.changed = 0;
     long block = 0;
     if (entry.len > 0) {
       if (int rc = memo4fileWrite(memoFileOf(data), &block, entry.contents, entry.len)) return rc;
@@ -149,18 +149,18 @@ int memoAppendContents(DATA4 &data) {
 
 int memoWriteChanged(DATA4 &data) {
   bool changed = false;
-  for (unsigned i = 0; i < memoCount(data); ++i) changed = changed || data.fieldsMemo[i].isChanged;
+  for (unsigned i = 0; i < memoCount(data); ++i) changed = changed || data.memos[i].changed;
   if (!changed) return 0;
   // Once, before any field takes its new block number.
   if (int rc = d4validateMemoIds(data)) return rc;
   for (unsigned i = 0; i < memoCount(data); ++i) {
-    F4MEMO &entry = data.fieldsMemo[i];
-    if (!entry.isChanged) continue;
+    F4MEMO &entry = data.memos[i];
+    if (!entry.changed) continue;
     const long old = blockIn(*entry.field, data.record);
     long block = old;
     if (int rc = memo4fileWrite(memoFileOf(data), &block, entry.contents, entry.len)) return rc;
     if (block != old) storeBlock(*entry.field, block);
-    entry.isChanged = 0;
+    entry.changed = 0;
   }
   return 0;
 }
@@ -169,15 +169,15 @@ int d4validateMemoIds(DATA4 &data) {
   if (data.memoValidated || data.recNum <= 0 || memoCount(data) == 0) return 0;
   if (int rc = d4lock(&data, data.recNum)) return rc;
   DFILE4 &file = *data.dataFile;
-  if (int rc = file4readAll(&file.file, static_cast<long>(dfile4recordPosition(&file, data.recNum)), data.recordOld,
+  if (int rc = file4readAll(&file.file, static_cast<long>(dfile4recordPosition(&file, data.recNum)), data.oldRecord,
                             static_cast<unsigned>(file.recWidth)))
     return rc;
-  data.recNumOld = data.recNum;
+  data.oldRecNo = data.recNum;
   for (unsigned i = 0; i < memoCount(data); ++i) {
-    const F4MEMO &entry = data.fieldsMemo[i];
-    if (entry.isChanged) continue;
+    const F4MEMO &entry = data.memos[i];
+    if (entry.changed) continue;
     const FIELD4 &field = *entry.field;
-    std::memcpy(data.record + field.offset, data.recordOld + field.offset, field.len);
+    std::memcpy(data.record + field.offset, data.oldRecord + field.offset, field.len);
   }
   data.memoValidated = 1;
   return 0;
@@ -186,9 +186,9 @@ int d4validateMemoIds(DATA4 &data) {
 int f4memoRead(FIELD4 &field) {
   F4MEMO &entry = *field.memo;
   DATA4 &data = *field.data;
-  entry.isChanged = 0;
+  entry.changed = 0;
   if (data.recNum <= 0) return readInto(entry, memoFileOf(data), 0);
-  if (data.codeBase->readLockDo) {
+  if (data.context->readLockDo) {
     if (int rc = d4validateMemoIds(data); rc < 0) {
       (void)readInto(entry, memoFileOf(data), 0);
       return rc;
@@ -238,7 +238,7 @@ TK_EXPORT char *f4memoStr(FIELD4 *field) {
 TK_EXPORT unsigned f4memoNcpy(FIELD4 *field, char *dst, unsigned n) {
   if (n == 0) return 0;
   if (field == nullptr || dst == nullptr) {
-    report(field != nullptr ? field->data->codeBase : nullptr, err::kParmNull, loc::f4memoNcpy);
+    report(field != nullptr ? field->data->context : nullptr, err::kParmNull, loc::f4memoNcpy);
     return 0;
   }
   if (field->memo == nullptr) return f4ncpy(field, dst, n);
@@ -262,7 +262,7 @@ TK_EXPORT int f4memoAssignN(FIELD4 *field, const void *bytes, unsigned n) {
   if (field == nullptr) return reportNullField(loc::f4memoAssignN);
   if (field->memo == nullptr) return f4assignN(field, bytes, n);
   if (int rc = lockGuard(*field, loc::f4memoAssignN)) return rc;
-  if (bytes == nullptr && n > 0) return report(field->data->codeBase, err::kParmNull, loc::f4memoAssignN);
+  if (bytes == nullptr && n > 0) return report(field->data->context, err::kParmNull, loc::f4memoAssignN);
   if (int rc = setLen(*field, n)) return rc;
   if (n > 0) std::memmove(field->memo->contents, bytes, n);
   return 0;
@@ -271,7 +271,7 @@ TK_EXPORT int f4memoAssignN(FIELD4 *field, const void *bytes, unsigned n) {
 TK_EXPORT int f4memoSetLen(FIELD4 *field, unsigned n) {
   if (field == nullptr) return reportNullField(loc::f4memoSetLen);
   if (field->memo == nullptr)
-    return report(field->data->codeBase, err::kParm, loc::detail::field_function_not_supported_for_given_field);
+    return report(field->data->context, err::kParm, loc::detail::field_function_not_supported_for_given_field);
   if (int rc = lockGuard(*field, loc::f4memoSetLen)) return rc;
   return setLen(*field, n);
 }

@@ -87,7 +87,7 @@ constexpr unsigned long kLockLen = 2;
 
 unsigned long readU32(const unsigned char *p) { return static_cast<unsigned long>(dbf::readI32(p)) & 0xFFFFFFFFul; }
 
-CODE4 &contextOf(MEMO4FILE &memo) { return *memo.file.codeBase; }
+CODE4 &contextOf(MEMO4FILE &memo) { return *memo.file.context; }
 
 long blockPos(const MEMO4FILE &memo, long block) { return block * static_cast<long>(memoBlockSize(memo)); }
 
@@ -446,7 +446,7 @@ int newBlockSize(CODE4 &c4, unsigned *out) {
 
 }  // namespace
 
-int memoFileOpen(DATA4FILE &file, const char *dataName) {
+int memoFileOpen(DFILE4 &file, const char *dataName) {
   CODE4 &c4 = *file.c4;
   char name[kNameSize];
   if (int rc = memoName(c4, dataName, name)) return rc;
@@ -580,7 +580,7 @@ int memo4fileChainSkip(MEMO4FILE &memo, const MemoRun &from, long fileBlocks, Me
   return 0;
 }
 
-int memoFileLock(DATA4FILE &file) {
+int memoFileLock(DFILE4 &file) {
   MEMO4FILE &memo = file.memoFile;
   if (memo.fileLock) return 0;
   // A table without a memo file has nothing to lock.
@@ -595,7 +595,7 @@ int memoFileLock(DATA4FILE &file) {
   return file4refresh(&memo.file);
 }
 
-int memoFileUnlock(DATA4FILE &file) {
+int memoFileUnlock(DFILE4 &file) {
   MEMO4FILE &memo = file.memoFile;
   if (!memo.fileLock) return 0;
   if (file4openTest(&memo.file) == 1) {
@@ -632,7 +632,7 @@ int f4memoCheck(MEMO4FILE &memo, DATA4 &data) {
   if (int rc = map.mark(0, blocks > 0 ? 1 : 0)) return rc;
 
   DFILE4 &file = *data.dataFile;
-  CODE4 &c4 = *data.codeBase;
+  CODE4 &c4 = *data.context;
   auto *record = static_cast<char *>(u4allocErDefault(&c4, static_cast<long>(file.recWidth) + 1));
   if (record == nullptr) return err::kMemory;
   int rc = 0;

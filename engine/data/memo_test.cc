@@ -399,7 +399,7 @@ TEST_F(MemoTest, AssignedContentsStayInMemoryUntilWritten) {
   EXPECT_STREQ("hello, world", f4memoPtr(notes));
   EXPECT_EQ('\0', f4memoPtr(notes)[13]);
   EXPECT_STREQ("hello, world", f4memoStr(notes));
-  EXPECT_EQ(1, notes->memo->isChanged);
+  EXPECT_EQ(1, notes->memo->changed);
   EXPECT_EQ(1, data_->recordChanged);
   EXPECT_EQ(24u, dbt().size());  // the memo file is written only with the record
 
@@ -429,8 +429,8 @@ TEST_F(MemoTest, FreeDropsTheBufferAndUnwrittenContents) {
   FIELD4 *notes = d4field(data_, "NOTES");
   ASSERT_EQ(0, f4memoAssign(notes, "draft"));
   ASSERT_EQ(0, f4memoFree(notes));
-  EXPECT_EQ(0u, notes->memo->lenMax);
-  EXPECT_EQ(0, notes->memo->isChanged);
+  EXPECT_EQ(0u, notes->memo->capacity);
+  EXPECT_EQ(0, notes->memo->changed);
   EXPECT_EQ(1, notes->memo->status);
   EXPECT_EQ(0u, f4memoLen(notes));  // read again: no current record, nothing stored
   EXPECT_STREQ("", f4memoPtr(notes));
@@ -488,17 +488,17 @@ TEST_F(MemoTest, AppendingStoresContentsAndBlanksEmptyFields) {
   ASSERT_EQ(0, data::memoAppendContents(*data_));
   EXPECT_EQ(0, std::memcmp("         1", f4ptr(notes), 10));
   EXPECT_EQ(std::string(10, '\0'), std::string(f4ptr(pic), 10));
-  EXPECT_EQ(0, notes->memo->isChanged);
+  EXPECT_EQ(0, notes->memo->changed);
   EXPECT_EQ(text, read(1));
   EXPECT_EQ((Chain{{4, -1}}), chain());
 
   // The stored image names the block: loading brings the contents back.
-  std::memcpy(data_->recordOld, data_->record, d4recWidthLow(data_));
+  std::memcpy(data_->oldRecord, data_->record, d4recWidthLow(data_));
   data::memoResetEntries(*data_);
   EXPECT_EQ(0u, notes->memo->len);
   ASSERT_EQ(0, data::memoLoadAll(*data_));
   EXPECT_EQ(0, notes->memo->status);
-  EXPECT_EQ(0, notes->memo->isChanged);
+  EXPECT_EQ(0, notes->memo->changed);
   EXPECT_EQ(text, std::string(f4memoPtr(notes), f4memoLen(notes)));
   EXPECT_EQ(0u, f4memoLen(pic));
 }

@@ -30,7 +30,7 @@ int finishPending(DATA4 &data) {
 int noSuchRecord(DATA4 &data) {
   data.recNum = -1;
   records::blankBuffer(data);
-  if (data.codeBase->errGo) return report(data.codeBase, err::kRead, loc::d4go, data.alias);
+  if (data.context->errGo) return report(data.context, err::kRead, loc::d4go, data.alias);
   return r4entry;
 }
 
@@ -40,7 +40,7 @@ int readRecord(DATA4 &data, long recNo, int keepOld, bool lockedHere) {
   DFILE4 &file = *data.dataFile;
   const unsigned width = static_cast<unsigned>(file.recWidth);
   const unsigned got = file4read(&file.file, records::recordPosition(file, recNo), data.record, width);
-  if (inError(data.codeBase)) return -1;
+  if (inError(data.context)) return -1;
   if (got != width) {
     if (lockedHere) (void)d4unlockRecord(&data, recNo);
     return noSuchRecord(data);
@@ -48,8 +48,8 @@ int readRecord(DATA4 &data, long recNo, int keepOld, bool lockedHere) {
   data.recNum = recNo;
   data.bofFlag = data.eofFlag = 0;
   if (keepOld == 1 && d4lockTest(&data, recNo, 1) == 1) {
-    std::memcpy(data.recordOld, data.record, width);
-    data.recNumOld = recNo;
+    std::memcpy(data.oldRecord, data.record, width);
+    data.oldRecNo = recNo;
     data.memoValidated = 1;
   } else {
     data.memoValidated = 0;
@@ -66,7 +66,7 @@ int goLow(DATA4 &data, long recNo, int keepOld) {
   if (beyond < 0) return beyond;
   if (beyond == 1) return noSuchRecord(data);
   bool lockedHere = false;
-  if (data.codeBase->readLockDo) {
+  if (data.context->readLockDo) {
     if (int rc = d4lock(&data, recNo); rc != 0) return rc;
     lockedHere = true;
   }
@@ -75,7 +75,7 @@ int goLow(DATA4 &data, long recNo, int keepOld) {
 
 // A load with errGo off: a missing record is the condition 5, not a report.
 int goQuietly(DATA4 &data, long recNo) {
-  CODE4 &c4 = *data.codeBase;
+  CODE4 &c4 = *data.context;
   const int errGo = c4.errGo;
   c4.errGo = 0;
   const int rc = goLow(data, recNo, 1);
@@ -110,7 +110,7 @@ int goEnd(DATA4 &data, bool last) {
 }
 
 int skip(DATA4 &data, long n) {
-  CODE4 &c4 = *data.codeBase;
+  CODE4 &c4 = *data.context;
   if (data.recNum <= 0) {
     if (c4.errSkip) reportReturning(&c4, err::kInfo, loc::detail::skip_must_be_made_from_valid_record_number);
     return err::kInfo;
@@ -244,7 +244,7 @@ TK_EXPORT double d4position(DATA4 *data) {
 }
 
 TK_EXPORT int d4position2(DATA4 *data, double *out) {
-  if (out == nullptr) return report(data != nullptr ? data->codeBase : nullptr, err::kParmNull, loc::d4position);
+  if (out == nullptr) return report(data != nullptr ? data->context : nullptr, err::kParmNull, loc::d4position);
   *out = d4position(data);
   return *out < 0.0 ? -1 : 0;
 }

@@ -184,7 +184,7 @@ TEST_F(NavigationTest, SkipLoadsWithTheReadHintSet) {
   DATA4 *data = open(path);
   ASSERT_EQ(0, d4top(data));
   // The hint as the file layer sees it while the record is read.
-  static DATA4FILE *file;
+  static DFILE4 *file;
   static std::vector<int> seen;
   file = data->dataFile;
   seen.clear();

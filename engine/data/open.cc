@@ -42,7 +42,7 @@ int openTransactionLog(CODE4 &) { return 0; }
 // it was not, if any, is in the context's error code.
 bool openProductionIndex(DATA4 &data, const char *indexName) {
   FILE4 index;
-  if (file4open(&index, data.codeBase, indexName, 0) == 0) (void)file4close(&index);
+  if (file4open(&index, data.context, indexName, 0) == 0) (void)file4close(&index);
   return false;
 }
 
@@ -155,7 +155,7 @@ const unsigned char *descriptorOf(const DFILE4 &file, unsigned i) {
 int reportNotData(DFILE4 &file, long detail) { return report(file.c4, err::kData, detail, file.file.name); }
 
 bool hasMemoFile(const DFILE4 &file) {
-  if (file.version == dbf::kVersionFlagsDecideMemo) return (file.hasMdxMemo & dbf::kFlagMemo) != 0;
+  if (file.version == dbf::kVersionFlagsDecideMemo) return (file.tableFlags & dbf::kFlagMemo) != 0;
   return (file.version & dbf::kVersionMemoBit) != 0;
 }
 
@@ -169,31 +169,31 @@ int readHeader(DFILE4 &file) {
 
   file.recWidth = dbf::readU16(header + dbf::kRecordWidth);
   if (file.recWidth == 0) return reportNotData(file, loc::detail::database_corruption_detected);
-  file.hasMdxMemo = static_cast<char>(header[dbf::kFlags]);
+  file.tableFlags = static_cast<char>(header[dbf::kFlags]);
   file.version = header[dbf::kVersion];
   file.yy = header[dbf::kDate];
   file.mm = header[dbf::kDate + 1];
   file.dd = header[dbf::kDate + 2];
-  file.numRecs = dbf::readI32(header + dbf::kRecordCount);
+  file.inMemoryCount = dbf::readI32(header + dbf::kRecordCount);
   file.headerLen = static_cast<unsigned short>(dbf::readU16(header + dbf::kHeaderLength));
 
   // Every negative count is refused, not only -1: the format has none.
-  if (file.numRecs < 0) return reportNotData(file, loc::detail::database_corruption_detected);
+  if (file.inMemoryCount < 0) return reportNotData(file, loc::detail::database_corruption_detected);
   if (c4.accessMode == 1 || c4.accessMode == 2) {
     // Nobody else can append meanwhile, so the file must hold exactly the
     // records counted (the end-of-file byte rounds away).
     const unsigned long len = file4lenLow(&file.file);
     if (len == static_cast<unsigned long>(-1)) return -1;
     const std::uint32_t present = (static_cast<std::uint32_t>(len) - file.headerLen) / file.recWidth;
-    if (present != static_cast<std::uint32_t>(file.numRecs))
+    if (present != static_cast<std::uint32_t>(file.inMemoryCount))
       return reportNotData(file, loc::detail::database_corruption_detected);
   }
   if (file.headerLen <= dbf::kHeaderSize) return reportNotData(file, loc::detail::database_corruption_detected);
 
-  file.infoLen = static_cast<unsigned short>(file.headerLen - dbf::kHeaderSize);
-  file.info = static_cast<char *>(u4allocErDefault(&c4, file.infoLen));
+  file.descriptorLen = static_cast<unsigned short>(file.headerLen - dbf::kHeaderSize);
+  file.info = static_cast<char *>(u4allocErDefault(&c4, file.descriptorLen));
   if (file.info == nullptr) return err::kMemory;
-  if (file4read(&file.file, dbf::kHeaderSize, file.info, file.infoLen) != file.infoLen)
+  if (file4read(&file.file, dbf::kHeaderSize, file.info, file.descriptorLen) != file.descriptorLen)
     return reportNotData(file, loc::detail::data_file_shorter_than_required_header_length);
 
   if (hasMemoFile(file)) return memoFileOpen(file, file.file.name);
@@ -210,14 +210,14 @@ int readHeader(DFILE4 &file) {
 // terminator) and otherwise fails on a type (-220) or on the width (-200).
 int countFields(DFILE4 &file) {
   unsigned n = 0;
-  for (unsigned pos = 0; pos < file.infoLen; pos += dbf::kDescriptorSize) {
+  for (unsigned pos = 0; pos < file.descriptorLen; pos += dbf::kDescriptorSize) {
     if (static_cast<unsigned char>(file.info[pos]) == dbf::kTerminator) break;
-    if (file.infoLen - pos < dbf::kDescriptorSize) break;
+    if (file.descriptorLen - pos < dbf::kDescriptorSize) break;
     ++n;
   }
   file.nFields = static_cast<unsigned short>(n);
-  file.minCount = file.numRecs;
-  file.numRecs = -1;
+  file.lastKnownCount = file.inMemoryCount;
+  file.inMemoryCount = -1;
 
   unsigned long width = 1;
   unsigned memoFields = 0;
@@ -228,7 +228,7 @@ int countFields(DFILE4 &file) {
     if (shape.memo) ++memoFields;
   }
   if (width != file.recWidth) return reportNotData(file, loc::detail::database_corruption_detected);
-  file.nFieldsMemo = static_cast<unsigned short>(memoFields);
+  file.nMemoFields = static_cast<unsigned short>(memoFields);
   // The block cache, once the engine has one, takes the data file here
   // (file type 1, the record width as its unit).
   return 0;
@@ -294,7 +294,7 @@ int openDataFile(CODE4 &c4, const char *fullName, DFILE4 **out) {
   if (file == nullptr) return report(&c4, err::kMemory, loc::d4open);
   file->userCount = 1;
   file->c4 = &c4;
-  file->numRecs = -1;
+  file->inMemoryCount = -1;
   file->memoFile.file.handle = -1;
   file->memoFile.data = file;
   if (int rc = file4open(&file->file, &c4, fullName, 1)) {
@@ -319,7 +319,7 @@ int openDataFile(CODE4 &c4, const char *fullName, DFILE4 **out) {
 // had (fields first, then record, old record, blank record), else one by
 // one. 0 or -920.
 int allocateBuffers(DATA4 &data) {
-  CODE4 &c4 = *data.codeBase;
+  CODE4 &c4 = *data.context;
   const DFILE4 &file = *data.dataFile;
   const long recordSize = static_cast<long>(file.recWidth) + 1;
   const long fieldsSize = static_cast<long>(file.nFields * sizeof(FIELD4));
@@ -327,16 +327,16 @@ int allocateBuffers(DATA4 &data) {
     data.buffersOneBlock = 1;
     data.fields = reinterpret_cast<FIELD4 *>(block);
     data.record = block + fieldsSize;
-    data.recordOld = data.record + recordSize;
-    data.recordBlank = data.recordOld + recordSize;
+    data.oldRecord = data.record + recordSize;
+    data.blankRecord = data.oldRecord + recordSize;
     return 0;
   }
   data.buffersOneBlock = 0;
   data.record = static_cast<char *>(u4allocErDefault(&c4, recordSize));
-  data.recordOld = static_cast<char *>(u4allocErDefault(&c4, recordSize));
-  data.recordBlank = static_cast<char *>(u4allocErDefault(&c4, recordSize));
+  data.oldRecord = static_cast<char *>(u4allocErDefault(&c4, recordSize));
+  data.blankRecord = static_cast<char *>(u4allocErDefault(&c4, recordSize));
   if (file.nFields > 0) data.fields = static_cast<FIELD4 *>(u4allocErDefault(&c4, fieldsSize));
-  if (data.record == nullptr || data.recordOld == nullptr || data.recordBlank == nullptr ||
+  if (data.record == nullptr || data.oldRecord == nullptr || data.blankRecord == nullptr ||
       (file.nFields > 0 && data.fields == nullptr))
     return err::kMemory;
   return 0;
@@ -361,7 +361,7 @@ void fillFields(DATA4 &data) {
     field.data = &data;
     offset += shape.len;
     if (shape.memo) {
-      F4MEMO &memo = data.fieldsMemo[memoIndex++];
+      F4MEMO &memo = data.memos[memoIndex++];
       memo.status = 1;
       memo.contents = emptyMemoContents();
       memo.field = &field;
@@ -372,11 +372,11 @@ void fillFields(DATA4 &data) {
 
 void buildBlankRecord(DATA4 &data) {
   const unsigned long width = data.dataFile->recWidth;
-  data.recordBlank[0] = ' ';
-  for (unsigned i = 0; i < data.dataFile->nFields; ++i) fieldBlank(data.fields[i], data.recordBlank);
-  data.recordBlank[width] = '\0';
-  std::memcpy(data.record, data.recordBlank, width + 1);
-  std::memcpy(data.recordOld, data.recordBlank, width + 1);
+  data.blankRecord[0] = ' ';
+  for (unsigned i = 0; i < data.dataFile->nFields; ++i) fieldBlank(data.fields[i], data.blankRecord);
+  data.blankRecord[width] = '\0';
+  std::memcpy(data.record, data.blankRecord, width + 1);
+  std::memcpy(data.oldRecord, data.blankRecord, width + 1);
   data.recordChanged = 0;
 }
 
@@ -384,27 +384,27 @@ void buildBlankRecord(DATA4 &data) {
 // memo entries, blank record, production index, handle id, read-only.
 // 0 or a nonzero code; the caller closes the handle on failure.
 int initHandle(DATA4 &data, DFILE4 &file, const char *name) {
-  CODE4 &c4 = *data.codeBase;
+  CODE4 &c4 = *data.context;
   c4.errorCode = 0;
   data.dataFile = &file;
-  l4add(&file.data4list, &data.dataFileLink);
+  l4add(&file.handles, &data.dataFileLink);
   aliasFromName(data, name);
   if (int rc = allocateBuffers(data)) return rc;
-  if (file.nFieldsMemo > 0) {
-    data.fieldsMemo = static_cast<F4MEMO *>(u4allocErDefault(&c4, static_cast<long>(file.nFieldsMemo * sizeof(F4MEMO))));
-    if (data.fieldsMemo == nullptr) return err::kMemory;
+  if (file.nMemoFields > 0) {
+    data.memos = static_cast<F4MEMO *>(u4allocErDefault(&c4, static_cast<long>(file.nMemoFields * sizeof(F4MEMO))));
+    if (data.memos == nullptr) return err::kMemory;
   }
   fillFields(data);
   data.recNum = -1;
-  data.recNumOld = -1;
+  data.oldRecNo = -1;
   buildBlankRecord(data);
 
-  file.openMdx = 0;
-  if ((file.hasMdxMemo & dbf::kFlagProductionIndex) != 0 && c4.autoOpen != 0) {
+  file.productionOpen = 0;
+  if ((file.tableFlags & dbf::kFlagProductionIndex) != 0 && c4.autoOpen != 0) {
     char indexName[kNameSize];
     if (int rc = companionName(c4, file, code4indexExtension(&c4), indexName)) return rc;
     if (openProductionIndex(data, indexName)) {
-      file.openMdx = 1;
+      file.productionOpen = 1;
     } else if (c4.errOpen == 0) {
       c4.errorCode = r4noOpen;
     } else if (c4.errorCode == 0) {
@@ -413,7 +413,7 @@ int initHandle(DATA4 &data, DFILE4 &file, const char *name) {
   }
   if (c4.errorCode != 0) return c4.errorCode;
 
-  data.clientId = ++c4.nextHandleId;
+  data.handleId = ++c4.nextHandleId;
   data.readOnly = file.file.isReadOnly ? 1 : c4.readOnly;
   file.valid = 1;
   return 0;
@@ -421,7 +421,7 @@ int initHandle(DATA4 &data, DFILE4 &file, const char *name) {
 
 // Finds or opens the DFILE4 of name and builds the handle on it.
 int attach(DATA4 &data, const char *name) {
-  CODE4 &c4 = *data.codeBase;
+  CODE4 &c4 = *data.context;
   char fullName[kNameSize];
   if (int rc = resolveTableName(c4, name, fullName)) return rc;
   DFILE4 *file = findDataFile(c4, fullName);
@@ -437,7 +437,7 @@ int attach(DATA4 &data, const char *name) {
 }
 
 DATA4 *openTable(CODE4 &c4, const char *name) {
-  if (c4.logOpen != 0 && c4.c4trans.transFile == nullptr) {
+  if (c4.logOpen != 0 && c4.trans.transFile == nullptr) {
     if (openTransactionLog(c4) < 0) return nullptr;
     c4.errorCode = 0;
   }
@@ -447,9 +447,9 @@ DATA4 *openTable(CODE4 &c4, const char *name) {
     report(&c4, err::kMemory, loc::d4open);
     return nullptr;
   }
-  data->codeBase = &c4;
+  data->context = &c4;
   data->recNum = -1;
-  data->recNumOld = -1;
+  data->oldRecNo = -1;
   l4add(&c4.dataList, data);
   if (attach(*data, name) != 0) {
     (void)d4close(data);
@@ -467,17 +467,17 @@ char *emptyMemoContents() {
 }
 
 void freeHandleParts(DATA4 &data) {
-  if (data.fieldsMemo != nullptr) memoFreeEntries(data);
+  if (data.memos != nullptr) memoFreeEntries(data);
   if (data.buffersOneBlock) {
     u4freeDefault(data.fields);
   } else {
     u4freeDefault(data.fields);
     u4freeDefault(data.record);
-    u4freeDefault(data.recordOld);
-    u4freeDefault(data.recordBlank);
+    u4freeDefault(data.oldRecord);
+    u4freeDefault(data.blankRecord);
   }
   data.fields = nullptr;
-  data.record = data.recordOld = data.recordBlank = nullptr;
+  data.record = data.oldRecord = data.blankRecord = nullptr;
   data.buffersOneBlock = 0;
 }
 
@@ -502,10 +502,10 @@ TK_EXPORT DATA4 *d4open(CODE4 *c4, const char *name) {
 // yet, so there are no index files or tags to carry over to the clone.
 TK_EXPORT DATA4 *d4openClone(DATA4 *data) {
   if (data == nullptr || data->dataFile == nullptr) {
-    report(data != nullptr ? data->codeBase : nullptr, err::kParmNull, loc::d4open);
+    report(data != nullptr ? data->context : nullptr, err::kParmNull, loc::d4open);
     return nullptr;
   }
-  CODE4 &c4 = *data->codeBase;
+  CODE4 &c4 = *data->context;
   if (inError(&c4)) return nullptr;
   char name[kNameSize];
   std::strncpy(name, data->dataFile->file.name, sizeof name - 1);
@@ -527,7 +527,7 @@ TK_EXPORT const char *d4alias(DATA4 *data) {
 
 TK_EXPORT int d4aliasSet(DATA4 *data, const char *alias) {
   if (data == nullptr || alias == nullptr)
-    return report(data != nullptr ? data->codeBase : nullptr, err::kParmNull, loc::d4aliasSet);
+    return report(data != nullptr ? data->context : nullptr, err::kParmNull, loc::d4aliasSet);
   if (!equalIgnoringCase(data->alias, alias)) storeAlias(*data, alias);
   return 0;
 }

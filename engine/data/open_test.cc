@@ -163,8 +163,8 @@ class OpenTest : public ::testing::Test {
 
   // Nothing of a failed or closed open is left in the context.
   void expectNothingOpen() {
-    EXPECT_EQ(0u, c4.dataList.nLink);
-    EXPECT_EQ(0u, c4.dataFileList.nLink);
+    EXPECT_EQ(0u, c4.dataList.count);
+    EXPECT_EQ(0u, c4.dataFileList.count);
   }
 
   // The file can be opened exclusively again: no handle of ours holds it.
@@ -199,23 +199,23 @@ TEST_F(OpenTest, EmptyTableOpensWithBlankRecordAndNoCurrentRecord) {
   EXPECT_EQ(28ul, d4recWidthLow(data));
   EXPECT_EQ(0, d4recCountDo(data));
   EXPECT_EQ(-1, data->recNum);
-  EXPECT_EQ(-1, data->recNumOld);
+  EXPECT_EQ(-1, data->oldRecNo);
   EXPECT_EQ(std::string(28, ' '), std::string(d4recordLow(data), 28));
   EXPECT_EQ('\0', d4recordLow(data)[28]);
-  EXPECT_EQ(std::string(data->recordBlank, 29), std::string(data->recordOld, 29));
+  EXPECT_EQ(std::string(data->blankRecord, 29), std::string(data->oldRecord, 29));
   EXPECT_EQ(0, data->recordChanged);
   EXPECT_EQ(1, data->buffersOneBlock);
   EXPECT_STREQ(path.c_str(), d4fileName(data));
   EXPECT_STREQ("PEOPLE", d4alias(data));
-  EXPECT_GT(data->clientId, 0);
+  EXPECT_GT(data->handleId, 0);
   EXPECT_EQ(0, data->readOnly);
   EXPECT_EQ(1, data->dataFile->valid);
   EXPECT_EQ(1, data->dataFile->userCount);
-  EXPECT_EQ(-1, data->dataFile->numRecs);
-  EXPECT_EQ(0u, data->dataFile->nFieldsMemo);
-  EXPECT_EQ(nullptr, data->fieldsMemo);
-  EXPECT_EQ(1u, c4.dataList.nLink);
-  EXPECT_EQ(1u, c4.dataFileList.nLink);
+  EXPECT_EQ(-1, data->dataFile->inMemoryCount);
+  EXPECT_EQ(0u, data->dataFile->nMemoFields);
+  EXPECT_EQ(nullptr, data->memos);
+  EXPECT_EQ(1u, c4.dataList.count);
+  EXPECT_EQ(1u, c4.dataFileList.count);
   EXPECT_TRUE(shownMessages().empty());
 
   EXPECT_EQ(0, d4close(data));
@@ -282,7 +282,7 @@ TEST_F(OpenTest, NameVariantsReachTheSameFile) {
   EXPECT_EQ(nullptr, d4open(&c4, "DATA\\LEVEL_1.dbf"));
   EXPECT_EQ(err::kInstance, c4.errorCode);
   error4set(&c4, 0);
-  EXPECT_EQ(1u, c4.dataList.nLink);
+  EXPECT_EQ(1u, c4.dataList.count);
   EXPECT_EQ(0, d4close(first));
   expectNothingOpen();
 }
@@ -461,7 +461,7 @@ TEST_F(OpenTest, SecondOpenSharesTheFileOnlyWhenSingleOpenIsOff) {
   EXPECT_EQ(err::kInstance, c4.errorCode);
   EXPECT_EQ(loc::d4open, c4.errorCode2);
   EXPECT_EQ(messageText(err::kInstance, loc::d4open, path.c_str(), nullptr, nullptr), lastMessage());
-  EXPECT_EQ(1u, c4.dataList.nLink);
+  EXPECT_EQ(1u, c4.dataList.count);
   EXPECT_EQ(1, first->dataFile->userCount);
 
   error4set(&c4, 0);
@@ -470,10 +470,10 @@ TEST_F(OpenTest, SecondOpenSharesTheFileOnlyWhenSingleOpenIsOff) {
   ASSERT_NE(nullptr, second) << lastMessage();
   EXPECT_EQ(first->dataFile, second->dataFile);
   EXPECT_EQ(2, first->dataFile->userCount);
-  EXPECT_EQ(1u, c4.dataFileList.nLink);
+  EXPECT_EQ(1u, c4.dataFileList.count);
   EXPECT_NE(first->record, second->record);
   EXPECT_NE(first->fields, second->fields);
-  EXPECT_NE(first->clientId, second->clientId);
+  EXPECT_NE(first->handleId, second->handleId);
   EXPECT_EQ(0, d4aliasSet(second, "other"));
   EXPECT_STREQ("PEOPLE", d4alias(first));
   EXPECT_STREQ("OTHER", d4alias(second));
@@ -538,7 +538,7 @@ TEST_F(OpenTest, AdditionalHandleFollowsTheAccessModeOfTheOpenFile) {
       EXPECT_EQ(err::kInstance, c4.errorCode);
       EXPECT_EQ(c.location, c4.errorCode2);
       EXPECT_EQ(1, first->dataFile->userCount);
-      EXPECT_EQ(1u, c4.dataList.nLink);
+      EXPECT_EQ(1u, c4.dataList.count);
     }
     error4set(&c4, 0);
     EXPECT_EQ(0, code4close(&c4));
@@ -558,7 +558,7 @@ TEST_F(OpenTest, CloneSharesTheFileWhateverSingleOpenSays) {
   EXPECT_EQ(data->dataFile, clone->dataFile);
   EXPECT_EQ(2, data->dataFile->userCount);
   EXPECT_NE(data->record, clone->record);
-  EXPECT_NE(data->clientId, clone->clientId);
+  EXPECT_NE(data->handleId, clone->handleId);
   EXPECT_STREQ("PEOPLE", d4alias(clone));
   EXPECT_EQ(0, d4close(data));
   EXPECT_EQ(2, d4recCountDo(clone));
@@ -573,8 +573,8 @@ TEST_F(OpenTest, Code4closeClosesEveryTable) {
   ASSERT_NE(nullptr, d4open(&c4, a.c_str()));
   ASSERT_NE(nullptr, d4open(&c4, a.c_str()));
   ASSERT_NE(nullptr, d4open(&c4, b.c_str()));
-  EXPECT_EQ(3u, c4.dataList.nLink);
-  EXPECT_EQ(2u, c4.dataFileList.nLink);
+  EXPECT_EQ(3u, c4.dataList.count);
+  EXPECT_EQ(2u, c4.dataFileList.count);
   EXPECT_EQ(0, code4close(&c4));
   expectNothingOpen();
   expectReleased(a);
@@ -682,9 +682,9 @@ TEST_F(OpenTest, SharedCountIsReadAfreshExclusiveCountIsKept) {
   EXPECT_EQ(2, d4recCountDo(data));
   setHeaderCount(path, 3);
   EXPECT_EQ(3, d4recCountDo(data));
-  EXPECT_EQ(3, dfile4recCount(file, data->clientId));
-  EXPECT_EQ(-1, file->numRecs);
-  EXPECT_EQ(3, file->minCount);
+  EXPECT_EQ(3, dfile4recCount(file, data->handleId));
+  EXPECT_EQ(-1, file->inMemoryCount);
+  EXPECT_EQ(3, file->lastKnownCount);
 
   // d4recCountGreater reads only when what it knows cannot answer.
   EXPECT_EQ(1, d4recCountGreater(data, 4));
@@ -704,7 +704,7 @@ TEST_F(OpenTest, SharedCountIsReadAfreshExclusiveCountIsKept) {
   data = d4open(&c4, path.c_str());
   ASSERT_NE(nullptr, data) << lastMessage();
   EXPECT_EQ(2, d4recCountDo(data));
-  EXPECT_EQ(2, data->dataFile->numRecs) << "an exclusive open keeps the count";
+  EXPECT_EQ(2, data->dataFile->inMemoryCount) << "an exclusive open keeps the count";
   setHeaderCount(path, 5);
   EXPECT_EQ(2, d4recCountDo(data));
   EXPECT_EQ(2, dfile4recCount(data->dataFile, -2));
@@ -759,7 +759,7 @@ TEST_F(OpenTest, ProductionIndexFlagNeedsAnIndexWhileAutoOpenIsOn) {
     DATA4 *data = d4open(&c4, path.c_str());
     if (c.code == 0) {
       ASSERT_NE(nullptr, data) << lastMessage();
-      EXPECT_EQ(0, data->dataFile->openMdx);
+      EXPECT_EQ(0, data->dataFile->productionOpen);
       EXPECT_EQ(0, d4close(data));
     } else {
       EXPECT_EQ(nullptr, data);
@@ -833,13 +833,13 @@ TEST_F(OpenTest, MemoFileIsOpenedWhenTheHeaderSaysSo) {
       EXPECT_STREQ(memo.c_str(), file->memoFile.file.name);
     }
     EXPECT_EQ(file, file->memoFile.data);
-    ASSERT_EQ(2u, file->nFieldsMemo);
+    ASSERT_EQ(2u, file->nMemoFields);
     FIELD4 *note = d4field(data, "NOTE");
     FIELD4 *picture = d4field(data, "PICTURE");
     ASSERT_NE(nullptr, note->memo);
     ASSERT_NE(nullptr, picture->memo);
-    EXPECT_EQ(&data->fieldsMemo[0], note->memo);
-    EXPECT_EQ(&data->fieldsMemo[1], picture->memo);
+    EXPECT_EQ(&data->memos[0], note->memo);
+    EXPECT_EQ(&data->memos[1], picture->memo);
     EXPECT_EQ(note, note->memo->field);
     EXPECT_EQ(1, note->memo->status);
     EXPECT_EQ(0u, note->memo->len);

@@ -16,23 +16,23 @@ namespace tablekit::data::records {
 // handle or one without its DFILE4, -1 while the context is in error, else 0.
 inline int check(const DATA4 *data, long location) {
   if (data == nullptr || data->dataFile == nullptr) return report(nullptr, err::kParmNull, location);
-  return inError(data->codeBase);
+  return inError(data->context);
 }
 
 // -120 for a write through a read-only handle, with the alias as description.
 inline int reportReadOnly(DATA4 &data) {
-  return report(data.codeBase, err::kWrite, loc::detail::attempt_to_write_to_a_read_only_file, data.alias);
+  return report(data.context, err::kWrite, loc::detail::attempt_to_write_to_a_read_only_file, data.alias);
 }
 
 // Whether this handle holds the file lock (in access modes 1 and 2 every
 // handle counts as holding it).
 inline bool holdsFileLock(DATA4 &data) {
-  return dfile4lockTestFile(data.dataFile, data.clientId, data.clientId, 1) == 1;
+  return dfile4lockTestFile(data.dataFile, data.handleId, data.handleId, 1) == 1;
 }
 
-inline bool transactionActive(const CODE4 &c4) { return c4.c4trans.currentTranStatus != 0; }
+inline bool transactionActive(const CODE4 &c4) { return c4.trans.currentTranStatus != 0; }
 
-inline bool hasMemoFields(const DATA4 &data) { return data.dataFile->nFieldsMemo > 0 && data.fieldsMemo != nullptr; }
+inline bool hasMemoFields(const DATA4 &data) { return data.dataFile->nMemoFields > 0 && data.memos != nullptr; }
 
 // Length 0, contents to be read again, not changed: every memo entry of the
 // handle, when it has memo fields.
@@ -42,7 +42,7 @@ inline void resetMemoEntries(DATA4 &data) {
 
 // The record buffer becomes the blank record, not marked changed.
 inline void blankBuffer(DATA4 &data) {
-  std::memcpy(data.record, data.recordBlank, data.dataFile->recWidth + 1);
+  std::memcpy(data.record, data.blankRecord, data.dataFile->recWidth + 1);
   data.recordChanged = 0;
 }
 

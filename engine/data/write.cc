@@ -40,7 +40,7 @@ void headerImage(const DFILE4 &file, unsigned char *out) {
   out[dbf::kDate] = file.yy;
   out[dbf::kDate + 1] = file.mm;
   out[dbf::kDate + 2] = file.dd;
-  const auto count = static_cast<unsigned long>(file.numRecs);
+  const auto count = static_cast<unsigned long>(file.inMemoryCount);
   for (unsigned i = 0; i < 4; ++i) out[dbf::kRecordCount + i] = static_cast<unsigned char>((count >> (8 * i)) & 0xFF);
   out[dbf::kHeaderLength] = static_cast<unsigned char>(file.headerLen & 0xFF);
   out[dbf::kHeaderLength + 1] = static_cast<unsigned char>(file.headerLen >> 8);
@@ -49,7 +49,7 @@ void headerImage(const DFILE4 &file, unsigned char *out) {
 // The handle's locks go when unlock is asked for, unlockAuto is on and the
 // handle does not hold the file lock.
 int releaseAfterWrite(DATA4 &data) {
-  if (data.codeBase->unlockAuto == 0 || records::holdsFileLock(data)) return 0;
+  if (data.context->unlockAuto == 0 || records::holdsFileLock(data)) return 0;
   return d4unlockData(&data, -1);
 }
 
@@ -67,7 +67,7 @@ int writeData(DATA4 &data, long recNo, int lock) {
 }
 
 int writeRecord(DATA4 &data, long recNo, int unlock, int lock) {
-  CODE4 &c4 = *data.codeBase;
+  CODE4 &c4 = *data.context;
   if (recNo == -1) recNo = data.recNum;
   if (inError(&c4)) return -1;
   if (data.readOnly) return records::reportReadOnly(data);
@@ -114,12 +114,12 @@ int writeRecord(DATA4 &data, long recNo, int unlock, int lock) {
   if (unlock != 0) {
     if (int rc = releaseAfterWrite(data); rc < 0) return rc;
   }
-  if (memoResult == 0) std::memcpy(data.recordOld, data.record, data.dataFile->recWidth);
+  if (memoResult == 0) std::memcpy(data.oldRecord, data.record, data.dataFile->recWidth);
   return memoResult;
 }
 
 int updateRecord(DATA4 &data, int unlock, int doLock) {
-  CODE4 &c4 = *data.codeBase;
+  CODE4 &c4 = *data.context;
   if (data.recNum <= 0 || data.eofFlag) {
     records::resetMemoEntries(data);
     data.recordChanged = 0;
@@ -128,7 +128,7 @@ int updateRecord(DATA4 &data, int unlock, int doLock) {
   if (data.recordChanged) {
     const int rc = writeRecord(data, data.recNum, unlock, doLock);
     records::resetMemoEntries(data);
-    data.recNumOld = -1;
+    data.oldRecNo = -1;
     return rc;
   }
   if (records::hasMemoFields(data)) memoMarkUnread(data);
@@ -170,7 +170,7 @@ int dfile4headerWrite(DFILE4 &file, bool withDate, bool withCount) {
   if (withDate) headerDateToday(file);
   unsigned char image[10];
   headerImage(file, image);
-  const bool countKnown = withCount && file.numRecs >= 0;
+  const bool countKnown = withCount && file.inMemoryCount >= 0;
   unsigned from = 0, to = 0;  // the bytes [from, to) of the image
   if (withDate) {
     to = dbf::kRecordCount;
@@ -182,7 +182,7 @@ int dfile4headerWrite(DFILE4 &file, bool withDate, bool withCount) {
   int rc = 0;
   if (to > from && file4write(&file.file, from, image + from, to - from) < 0) rc = -1;
   if (withDate) file.dateChanged = 1;
-  if (withCount && file.numRecs >= 0) file.minCount = file.numRecs;
+  if (withCount && file.inMemoryCount >= 0) file.lastKnownCount = file.inMemoryCount;
   file.fileChanged = 0;
   return rc;
 }
@@ -203,7 +203,7 @@ extern "C" {
 
 TK_EXPORT int d4writeLow(DATA4 *data, long recNo, int unlock, int lock) {
   if (data == nullptr || data->dataFile == nullptr) return report(nullptr, err::kParmNull, loc::d4write);
-  if (recNo < -1 || recNo == 0) return report(data->codeBase, err::kParm, loc::d4write);
+  if (recNo < -1 || recNo == 0) return report(data->context, err::kParm, loc::d4write);
   return writeRecord(*data, recNo, unlock, lock);
 }
 

@@ -93,7 +93,7 @@ int zapRecords(DFILE4 &file, long first, long last) {
   last = std::min(last, count);
   if (int rc = moveRecordsDown(file, first, last, count); rc < 0) return rc;
   const long remaining = count - (last - first + 1);
-  file.numRecs = file.minCount = remaining;
+  file.inMemoryCount = file.lastKnownCount = remaining;
   return file4lenSetLow(&file.file, static_cast<unsigned long>(records::recordPosition(file, remaining + 1)) + 1);
 }
 
@@ -102,7 +102,7 @@ int zapData(DATA4 &data, long first, long last) {
   if (int rc = d4lockFile(&data); rc != 0) return rc;
   if (int rc = d4update(&data); rc != 0) return rc;
   if (int rc = zapRecords(*data.dataFile, first, last); rc != 0) return rc;
-  data.recNum = data.recNumOld = -1;
+  data.recNum = data.oldRecNo = -1;
   records::blankBuffer(data);
   return 0;
 }
@@ -112,7 +112,7 @@ int zap(DATA4 &data, long first, long last) {
   if (int rc = d4lockAllInternal(&data, 1); rc != 0) return rc;
   if (int rc = zapData(data, first, last); rc != 0) return rc;
   DFILE4 &file = *data.dataFile;
-  const int empty = file.numRecs == 0 ? 1 : 0;
+  const int empty = file.inMemoryCount == 0 ? 1 : 0;
   data.bofFlag = data.eofFlag = empty;
   const int rebuilt = records::reindexAll(data);
   if (int rc = dfile4headerWrite(file, true, true); rc < 0) return rc;
@@ -130,8 +130,8 @@ extern "C" {
 TK_EXPORT int d4zap(DATA4 *data, long first, long last) {
   if (last < first) return 0;
   if (data == nullptr || data->dataFile == nullptr) return report(nullptr, err::kParmNull, loc::d4zap);
-  if (first <= 0 || last <= 0) return report(data->codeBase, err::kParm, loc::d4zap);
-  if (inError(data->codeBase)) return -1;
+  if (first <= 0 || last <= 0) return report(data->context, err::kParm, loc::d4zap);
+  if (inError(data->context)) return -1;
   return zap(*data, first, last);
 }
 

@@ -96,7 +96,7 @@ int adopt(FILE4 &file, CODE4 &c4, int fd, const char *name, bool copyName, long 
     delete file.fileLock;
     (void)platform::closeFile(fd);
     clear(file);
-    file.codeBase = &c4;
+    file.context = &c4;
     return report(&c4, err::kMemory, location);
   }
   file.handle = fd;
@@ -111,7 +111,7 @@ int adopt(FILE4 &file, CODE4 &c4, int fd, const char *name, bool copyName, long 
 // or the mode a replaced file had). Steps 3 to 9 of file4open.
 int openLow(FILE4 &file, CODE4 &c4, const char *name, bool copyName, int accessMode) {
   clear(file);
-  file.codeBase = &c4;
+  file.context = &c4;
   c4.errorCode = 0;
   FileShare share;
   if (!shareOf(accessMode, &share)) return report(&c4, err::kOpen, loc::file4open, name);
@@ -209,7 +209,7 @@ int createTemporary(FILE4 &file, CODE4 &c4, bool useTempDirectory, const char *e
     name = temporaryName(dir, ext);
     if (ext == "DBF" && companionsExist(name, c4)) continue;
     clear(file);
-    file.codeBase = &c4;
+    file.context = &c4;
     const int rc = createNamed(file, c4, name.c_str(), true, &sysError);
     if (rc <= 0) return rc;
     // Only a name in use is worth another try; a missing or unwritable
@@ -225,7 +225,7 @@ int createTemporary(FILE4 &file, CODE4 &c4, bool useTempDirectory, const char *e
 // delayed writes (dropped when the file is deleted anyway), closes, and
 // deletes a temporary file. The record keeps its name; the caller clears it.
 int closeHandle(FILE4 &file, bool removeTemp) {
-  CODE4 *c4 = file.codeBase;
+  CODE4 *c4 = file.context;
   int rc = cache::withdraw(file);
   cancelAdvanceReads(file);
   const bool drop = removeTemp && file.isTemp;
@@ -277,7 +277,7 @@ char *copyBuffer(CODE4 &c4, unsigned *size) {
 // name of keep (the system replaces the old file in one step), and keep is
 // opened again under its name.
 int replaceByRename(FILE4 &keep, FILE4 &from) {
-  CODE4 &c4 = *keep.codeBase;
+  CODE4 &c4 = *keep.context;
   if (file4flush(&keep) < 0 || file4flush(&from) < 0) return -1;
   const FILE4 saved = keep;
   const std::string keepName = keep.name;
@@ -309,7 +309,7 @@ int replaceByRename(FILE4 &keep, FILE4 &from) {
 // file4replace for a shared file: the contents of from are copied into keep,
 // and from is deleted.
 int replaceByCopy(FILE4 &keep, FILE4 &from) {
-  CODE4 &c4 = *keep.codeBase;
+  CODE4 &c4 = *keep.context;
   if (file4lenSetLow(&keep, 0) < 0) return -1;
   unsigned size = 0;
   char *buf = copyBuffer(c4, &size);
@@ -349,12 +349,12 @@ int rawWrite(FILE4 &file, std::uint64_t pos, const void *data, unsigned len) {
 
 int reportWriteError(FILE4 &file, int sysError) {
   const std::string text = platform::fileErrorText(sysError);
-  return report(file.codeBase, err::kWrite, loc::file4write, file.name, text.c_str());
+  return report(file.context, err::kWrite, loc::file4write, file.name, text.c_str());
 }
 
 int directWrite(FILE4 &file, std::uint64_t pos, const void *data, unsigned len) {
   if (file.isReadOnly)
-    return report(file.codeBase, err::kWrite, loc::detail::attempt_to_write_to_a_read_only_file, file.name);
+    return report(file.context, err::kWrite, loc::detail::attempt_to_write_to_a_read_only_file, file.name);
   if (file.readAheadOn) readAheadUpdate(file, pos, len, static_cast<const char *>(data), true);
   std::unique_lock<std::mutex> guard(file.fileLock->mutex);
   // The run is settled first: a write that cannot join it finds it on disk,
@@ -398,7 +398,7 @@ TK_EXPORT int file4create(FILE4 *file, CODE4 *c4, const char *name, int copyName
   if (file == nullptr || c4 == nullptr) return report(c4, err::kParmNull, loc::file4create);
   cache::autoStart(*c4);
   clear(*file);
-  file->codeBase = c4;
+  file->context = c4;
   if (inError(c4)) return -1;
   if (name == nullptr) return file4tempLow(file, c4, c4->createTemp, c4->createTemp, nullptr);
   int sysError = 0;
@@ -428,7 +428,7 @@ TK_EXPORT int file4temp(FILE4 *, CODE4 *c4, char *, int) {
 TK_EXPORT int file4close(FILE4 *file) {
   if (file == nullptr) return report(nullptr, err::kParmNull, loc::file4close);
   if (!isOpen(*file)) return 0;
-  CODE4 *c4 = file->codeBase;
+  CODE4 *c4 = file->context;
   (void)closeHandle(*file, true);
   releaseName(*file);
   clear(*file);
@@ -450,10 +450,10 @@ TK_EXPORT int file4openTest(FILE4 *file) {
 
 TK_EXPORT unsigned file4read(FILE4 *file, long pos, void *buffer, unsigned len) {
   if (file == nullptr || buffer == nullptr || pos < 0) {
-    report(file != nullptr ? file->codeBase : nullptr, err::kParmNull, loc::file4read);
+    report(file != nullptr ? file->context : nullptr, err::kParmNull, loc::file4read);
     return 0;
   }
-  if (inError(file->codeBase) || len == 0) return 0;
+  if (inError(file->context) || len == 0) return 0;
   const auto at = static_cast<std::uint64_t>(pos);
   if (cache::holds(*file)) return cache::read(*file, at, buffer, len);
   if (!file->onDisk || !isOpen(*file)) return 0;
@@ -463,15 +463,15 @@ TK_EXPORT unsigned file4read(FILE4 *file, long pos, void *buffer, unsigned len) 
 
 TK_EXPORT int file4readAll(FILE4 *file, long pos, void *buffer, unsigned len) {
   if (file == nullptr || buffer == nullptr || pos < 0)
-    return report(file != nullptr ? file->codeBase : nullptr, err::kParmNull, loc::file4readAll);
-  if (inError(file->codeBase)) return -1;
+    return report(file != nullptr ? file->context : nullptr, err::kParmNull, loc::file4readAll);
+  if (inError(file->context)) return -1;
   if (len == 0) return 0;
   const auto at = static_cast<std::uint64_t>(pos);
   if (cache::holds(*file)) {
     if (cache::read(*file, at, buffer, len) != len) return file4readError(file, pos, len, "file4readAll");
     return 0;
   }
-  if (!file->onDisk || !isOpen(*file)) return report(file->codeBase, err::kOpt, loc::file4readAll, file->name);
+  if (!file->onDisk || !isOpen(*file)) return report(file->context, err::kOpt, loc::file4readAll, file->name);
   if (int rc = gather::writeOutForRead(*file, at, len)) return rc;
   if (directRead(*file, at, buffer, len) != len) return file4readError(file, pos, len, "file4readAllLow");
   return 0;
@@ -485,20 +485,20 @@ TK_EXPORT int file4readError(FILE4 *file, long pos, unsigned len, const char *ro
   where[19] = ' ';
   rightAlignLong(where + 20, static_cast<long>(len), 19);
   where[39] = '\0';
-  return report(file->codeBase, err::kRead, loc::file4readError, file->name, where, routine);
+  return report(file->context, err::kRead, loc::file4readError, file->name, where, routine);
 }
 
 TK_EXPORT int file4write(FILE4 *file, long pos, const void *data, unsigned len) {
   if (file == nullptr) return report(nullptr, err::kParmNull, loc::file4write);
-  if (pos < 0 || (data == nullptr && len > 0) || !isOpen(*file)) return report(file->codeBase, err::kParm, loc::file4write);
-  if (inError(file->codeBase)) return -1;
+  if (pos < 0 || (data == nullptr && len > 0) || !isOpen(*file)) return report(file->context, err::kParm, loc::file4write);
+  if (inError(file->context)) return -1;
   if (file->isReadOnly)
-    return report(file->codeBase, err::kWrite, loc::detail::attempt_to_write_to_a_read_only_file, file->name);
+    return report(file->context, err::kWrite, loc::detail::attempt_to_write_to_a_read_only_file, file->name);
   if (len == 0) return 0;
   const auto at = static_cast<std::uint64_t>(pos);
   if (cache::holds(*file)) {
-    if (cache::write(*file, at, data, len) != len) return report(file->codeBase, err::kWrite, loc::file4write, file->name);
-    if (file->writeCachePermitted && file->bufferWrites) return 0;
+    if (cache::write(*file, at, data, len) != len) return report(file->context, err::kWrite, loc::file4write, file->name);
+    if (file->writeCachePermitted && file->writesBuffered) return 0;
   }
   return directWrite(*file, at, data, len);
 }
@@ -516,7 +516,7 @@ TK_EXPORT unsigned long file4lenLow(FILE4 *file) {
   if (sys == 0) len = std::max(len, gather::end(*file));  // the held-back writes count
   if (sys != 0 || len > kMaxLength) {
     const std::string text = sys != 0 ? platform::fileErrorText(sys) : std::string("2 GB or more");
-    report(file->codeBase, err::kLength, loc::file4len, file->name, text.c_str());
+    report(file->context, err::kLength, loc::file4len, file->name, text.c_str());
     return kFailed;
   }
   return static_cast<unsigned long>(len);
@@ -524,8 +524,8 @@ TK_EXPORT unsigned long file4lenLow(FILE4 *file) {
 
 TK_EXPORT int file4lenSetLow(FILE4 *file, unsigned long newLen) {
   if (file == nullptr || newLen == static_cast<unsigned long>(-1))
-    return report(file != nullptr ? file->codeBase : nullptr, err::kParmNull, loc::file4lenSet);
-  CODE4 *c4 = file->codeBase;
+    return report(file != nullptr ? file->context : nullptr, err::kParmNull, loc::file4lenSet);
+  CODE4 *c4 = file->context;
   if (c4 == nullptr) return -1;
   // A pending condition blocks length changes.
   if (c4->errorCode > 0 && c4->errorCode < 200) return -1;
@@ -548,7 +548,7 @@ TK_EXPORT int file4lenSetLow(FILE4 *file, unsigned long newLen) {
 TK_EXPORT int file4flush(FILE4 *file) {
   if (file == nullptr) return report(nullptr, err::kParmNull, loc::file4flush);
   if (file->isReadOnly) return 0;
-  CODE4 *c4 = file->codeBase;
+  CODE4 *c4 = file->context;
   int rc = cache::flushFile(*file);
   const int saved = c4 != nullptr ? c4->errorCode : 0;
   if (c4 != nullptr) c4->errorCode = 0;
@@ -578,8 +578,8 @@ TK_EXPORT int file4refresh(FILE4 *file) {
 
 TK_EXPORT int file4replace(FILE4 *keep, FILE4 *from) {
   if (keep == nullptr || from == nullptr) return report(nullptr, err::kParmNull, loc::file4replace);
-  if (!isOpen(*keep) || !isOpen(*from) || keep->codeBase == nullptr)
-    return report(keep->codeBase, err::kParm, loc::file4replace);
+  if (!isOpen(*keep) || !isOpen(*from) || keep->context == nullptr)
+    return report(keep->context, err::kParm, loc::file4replace);
   if (gather::writeOut(*keep) < 0 || gather::writeOut(*from) < 0) return -1;
   (void)cache::withdraw(*keep);
   (void)cache::withdraw(*from);

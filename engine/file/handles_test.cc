@@ -420,7 +420,7 @@ TEST_F(HandlesTest, ReplaceGivesKeepTheContentsOfFrom) {
     writeWhole(keepPath, "the old contents, longer");
     writeWhole(fromPath, "new");
     c4_.accessMode = mode;
-    c4_.memSizeBuffer = 2;  // copies in the smallest pieces
+    c4_.memSizeBuffer = 2;  // copies in the smallest freeUnits
     ASSERT_EQ(0, file4open(&file_, &c4_, keepPath.c_str(), 1));
     ASSERT_EQ(0, file4open(&other_, &c4_, fromPath.c_str(), 0));
     ASSERT_EQ(0, file4replace(&file_, &other_));

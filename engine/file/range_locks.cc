@@ -51,14 +51,14 @@ int lockOnce(FILE4 &file, const Range &range) {
     held.push_back(range);
   } catch (const std::bad_alloc &) {
     (void)platform::unlockRange(file.handle, range.pos, range.len);
-    return report(file.codeBase, err::kMemory, loc::file4lock);
+    return report(file.context, err::kMemory, loc::file4lock);
   }
   return 0;
 }
 
 int reportLockError(FILE4 &file, int code, long location, int sysError) {
   const std::string text = platform::fileErrorText(sysError);
-  return report(file.codeBase, code, location, file.name, text.c_str());
+  return report(file.context, code, location, file.name, text.c_str());
 }
 
 }  // namespace
@@ -74,8 +74,8 @@ TK_EXPORT int file4lockInternal(FILE4 *file, unsigned long posLow, long posHigh,
   if (file == nullptr) return report(nullptr, err::kParmNull, loc::file4lock);
   if (int rc = gather::writeOut(*file)) return rc;
   if (static_cast<std::uint32_t>(lenLow) == 0 || file->accessMode != 0) return 0;
-  if (!isOpen(*file)) return report(file->codeBase, err::kParm, loc::detail::attempt_to_lock_an_unopened_file);
-  CODE4 *c4 = file->codeBase;
+  if (!isOpen(*file)) return report(file->context, err::kParm, loc::detail::attempt_to_lock_an_unopened_file);
+  CODE4 *c4 = file->context;
   if (inError(c4)) return -1;
   const Range range{fromHalves(posLow, posHigh), fromHalves(lenLow, lenHigh)};
   int attempts = c4->lockAttempts == 0 ? 1 : c4->lockAttempts;
@@ -95,13 +95,13 @@ TK_EXPORT int file4unlockInternal(FILE4 *file, unsigned long posLow, long posHig
   if (file == nullptr) return report(nullptr, err::kParmNull, loc::file4unlock);
   if (int rc = gather::writeOut(*file)) return rc;
   if (static_cast<std::uint32_t>(lenLow) == 0 || file->accessMode != 0) return 0;
-  if (!isOpen(*file)) return report(file->codeBase, err::kUnlock, loc::file4unlock, file->name);
+  if (!isOpen(*file)) return report(file->context, err::kUnlock, loc::file4unlock, file->name);
   const Range range{fromHalves(posLow, posHigh), fromHalves(lenLow, lenHigh)};
   std::vector<Range> &held = file->fileLock->held;
   const auto it = std::find_if(held.begin(), held.end(),
                                [&](const Range &r) { return r.pos == range.pos && r.len == range.len; });
   if (it == held.end())
-    return report(file->codeBase, err::kUnlock, loc::file4unlock, file->name, "the range is not locked by this handle");
+    return report(file->context, err::kUnlock, loc::file4unlock, file->name, "the range is not locked by this handle");
   if (int sys = platform::unlockRange(file->handle, range.pos, range.len))
     return reportLockError(*file, err::kUnlock, loc::file4unlock, sys);
   held.erase(it);

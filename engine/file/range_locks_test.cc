@@ -269,7 +269,7 @@ TEST_F(RangeLocksTest, Errors) {
   c4_.errorCode = 0;
   FILE4 closed{};
   closed.handle = -1;
-  closed.codeBase = &c4_;
+  closed.context = &c4_;
   EXPECT_EQ(err::kParm, file4lockInternal(&closed, kRecord1, 0, 1, 0));
   EXPECT_TRUE(hasLines(Context::lastMessage(), {"Unexpected Parameter", "attempt to lock an unopened file"}));
 

@@ -85,10 +85,10 @@ bool uses(const RING4 &list, const void *buf) {
 }
 
 tk_worker *writeWorker(const FILE4 &file) {
-  return file.codeBase != nullptr ? file.codeBase->delayWriteWorker : nullptr;
+  return file.context != nullptr ? file.context->delayWriteWorker : nullptr;
 }
 tk_worker *readWorker(const FILE4 &file) {
-  return file.codeBase != nullptr ? file.codeBase->advanceReadWorker : nullptr;
+  return file.context != nullptr ? file.context->advanceReadWorker : nullptr;
 }
 
 // Finishes a request that is still queued (state 1) on the application
@@ -99,7 +99,7 @@ void finishQueued(tk_worker &w, RING4 &fileList, IOREQ4 &r, int state, int resul
   l4remove(&fileList, &r.fileLink);
   r.result = result;
   r.state = state;
-  if (complete && r.completionRoutine != nullptr) r.completionRoutine(&r);
+  if (complete && r.completion != nullptr) r.completion(&r);
   mem4freeDefault(w.pool, &r);
 }
 
@@ -116,11 +116,11 @@ void waitForWrites(tk_worker &w, FILE4 &file, std::uint64_t pos, std::uint64_t e
 
 // A request from the worker's pool, or null after reporting -920.
 IOREQ4 *newRequest(tk_worker &w, FILE4 &file, std::uint64_t pos, void *data, unsigned len,
-                   void (*completion)(IOREQ4 *), void *completionData) {
+                   void (*completion)(IOREQ4 *), void *completionArg) {
   auto *r = static_cast<IOREQ4 *>(
-      mem4createAllocDefault(file.codeBase, &w.pool, kPoolStart, sizeof(IOREQ4), kPoolGrow, 0, 1));
+      mem4createAllocDefault(file.context, &w.pool, kPoolStart, sizeof(IOREQ4), kPoolGrow, 0, 1));
   if (r == nullptr) {
-    report(file.codeBase, err::kMemory, loc::file4writeDelay);
+    report(file.context, err::kMemory, loc::file4writeDelay);
     return nullptr;
   }
   r->file = &file;
@@ -128,8 +128,8 @@ IOREQ4 *newRequest(tk_worker &w, FILE4 &file, std::uint64_t pos, void *data, uns
   r->pos = pos;
   r->len = len;
   r->state = kQueued;
-  r->completionRoutine = completion;
-  r->completionData = completionData;
+  r->completion = completion;
+  r->completionArg = completionArg;
   return r;
 }
 
@@ -168,7 +168,7 @@ void serveWrite(tk_worker &w, IOREQ4 &r) {
     l4remove(&w.queue, &r.queueLink);
     w.settled.notify_all();
   }
-  if (r.completionRoutine != nullptr) r.completionRoutine(&r);
+  if (r.completion != nullptr) r.completion(&r);
   std::lock_guard<std::mutex> queueGuard(w.lock);
   l4remove(&file.delayedWrites, &r.fileLink);
   mem4freeDefault(w.pool, &r);
@@ -185,7 +185,7 @@ void serveRead(tk_worker &w, IOREQ4 &r) {
   std::lock_guard<std::mutex> queueGuard(w.lock);
   r.result = static_cast<int>(n);
   r.state = kCompleted;
-  if (r.completionRoutine != nullptr) r.completionRoutine(&r);
+  if (r.completion != nullptr) r.completion(&r);
   l4remove(&w.queue, &r.queueLink);
   l4remove(&file.advanceReads, &r.fileLink);
   mem4freeDefault(w.pool, &r);
@@ -208,7 +208,7 @@ int reportDeferred(FILE4 &file) {
   char where[64];
   std::snprintf(where, sizeof where, "delayed write of %u bytes at %llu", len, static_cast<unsigned long long>(pos));
   const std::string text = platform::fileErrorText(sys);
-  return report(file.codeBase, err::kWrite, loc::file4writeDelay, file.name, where, text.c_str());
+  return report(file.context, err::kWrite, loc::file4writeDelay, file.name, where, text.c_str());
 }
 
 }  // namespace
@@ -310,7 +310,7 @@ int flushDelayedWrites(FILE4 &file, bool perform) {
   }
   {
     std::unique_lock<std::mutex> queueGuard(w->lock);
-    w->settled.wait(queueGuard, [&] { return file.delayedWrites.nLink == 0; });
+    w->settled.wait(queueGuard, [&] { return file.delayedWrites.count == 0; });
   }
   const int deferred = reportDeferred(file);
   return rc != 0 ? rc : deferred;
@@ -324,7 +324,7 @@ void cancelAdvanceReads(FILE4 &file) {
     next = nextOf(file.advanceReads, *r);
     if (r->state == kQueued) finishQueued(*w, file.advanceReads, *r, kCompleted, 0, false);
   }
-  w->settled.wait(queueGuard, [&] { return file.advanceReads.nLink == 0; });
+  w->settled.wait(queueGuard, [&] { return file.advanceReads.count == 0; });
 }
 
 void readAheadUpdate(FILE4 &file, std::uint64_t pos, unsigned len, const char *data, bool isWrite) {
@@ -372,13 +372,13 @@ using namespace tablekit::file;
 extern "C" {
 
 TK_EXPORT int file4writeDelay(FILE4 *file, long pos, const void *data, unsigned len,
-                              void (*completion)(IOREQ4 *request), void *completionData) {
+                              void (*completion)(IOREQ4 *request), void *completionArg) {
   if (file == nullptr) return report(nullptr, err::kParmNull, loc::file4writeDelay);
   if (pos < 0 || (data == nullptr && len > 0) || !isOpen(*file))
-    return report(file->codeBase, err::kParm, loc::file4writeDelay);
-  if (inError(file->codeBase)) return -1;
+    return report(file->context, err::kParm, loc::file4writeDelay);
+  if (inError(file->context)) return -1;
   if (file->isReadOnly)
-    return report(file->codeBase, err::kWrite, loc::detail::attempt_to_write_to_a_read_only_file, file->name);
+    return report(file->context, err::kWrite, loc::detail::attempt_to_write_to_a_read_only_file, file->name);
   // Gathered writes are older than this one and reach the disk first.
   if (int rc = gather::writeOut(*file)) return rc;
   const auto at = static_cast<std::uint64_t>(pos);
@@ -393,24 +393,24 @@ TK_EXPORT int file4writeDelay(FILE4 *file, long pos, const void *data, unsigned 
     request.data = static_cast<char *>(const_cast<void *>(data));
     request.pos = at;
     request.len = len;
-    request.completionRoutine = completion;
-    request.completionData = completionData;
+    request.completion = completion;
+    request.completionArg = completionArg;
     request.result = directWrite(*file, at, data, len);
     request.state = kCompleted;
     if (completion != nullptr) completion(&request);
     return request.result;
   }
-  IOREQ4 *r = newRequest(*w, *file, at, const_cast<void *>(data), len, completion, completionData);
+  IOREQ4 *r = newRequest(*w, *file, at, const_cast<void *>(data), len, completion, completionArg);
   if (r == nullptr) return err::kMemory;
   enqueue(*w, file->delayedWrites, *r, serveWrite);
   return kQueuedResult;
 }
 
 TK_EXPORT int file4advanceRead(FILE4 *file, long pos, void *buffer, unsigned len,
-                               void (*completion)(IOREQ4 *request), void *completionData) {
+                               void (*completion)(IOREQ4 *request), void *completionArg) {
   if (file == nullptr) return report(nullptr, err::kParmNull, loc::file4writeDelay);
-  if (pos < 0 || buffer == nullptr || !isOpen(*file)) return report(file->codeBase, err::kParm, loc::file4writeDelay);
-  if (inError(file->codeBase)) return -1;
+  if (pos < 0 || buffer == nullptr || !isOpen(*file)) return report(file->context, err::kParm, loc::file4writeDelay);
+  if (inError(file->context)) return -1;
   const auto at = static_cast<std::uint64_t>(pos);
   // The worker reads the disk: gathered writes it would read go there first.
   if (int rc = gather::writeOutForRead(*file, at, len)) return rc;
@@ -422,8 +422,8 @@ TK_EXPORT int file4advanceRead(FILE4 *file, long pos, void *buffer, unsigned len
     request.data = static_cast<char *>(buffer);
     request.pos = at;
     request.len = len;
-    request.completionRoutine = completion;
-    request.completionData = completionData;
+    request.completion = completion;
+    request.completionArg = completionArg;
     {
       std::lock_guard<std::mutex> fileGuard(file->fileLock->mutex);
       request.result = static_cast<int>(rawRead(*file, at, buffer, len));
@@ -432,7 +432,7 @@ TK_EXPORT int file4advanceRead(FILE4 *file, long pos, void *buffer, unsigned len
     if (completion != nullptr) completion(&request);
     return 0;
   }
-  IOREQ4 *r = newRequest(*w, *file, at, buffer, len, completion, completionData);
+  IOREQ4 *r = newRequest(*w, *file, at, buffer, len, completion, completionArg);
   if (r == nullptr) return err::kMemory;
   enqueue(*w, file->advanceReads, *r, serveRead);
   return 0;

@@ -91,7 +91,7 @@ struct Done {
 std::thread::id gTestThread;
 
 void recordCompletion(IOREQ4 *request) {
-  auto *done = static_cast<Done *>(request->completionData);
+  auto *done = static_cast<Done *>(request->completionArg);
   ++done->calls;
   done->result = request->result;
   done->state = request->state;

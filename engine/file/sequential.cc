@@ -41,7 +41,7 @@ constexpr int kRead = 3;
 // The state of a request that a write abandoned (IOREQ4::state).
 constexpr int kRequestAbandoned = 4;
 
-CODE4 *contextOf(const FILE4 *file) { return file != nullptr ? file->codeBase : nullptr; }
+CODE4 *contextOf(const FILE4 *file) { return file != nullptr ? file->context : nullptr; }
 
 // Direct transfers bypass the block cache, so a pass first makes the cache
 // write the file's changed blocks and forget them; the file itself is then
@@ -64,7 +64,7 @@ volatile int &resultOf(FILE4SEQ_READ &reader, const char *half) {
 // of the application completes or abandons the read). An abandoned read
 // leaves nothing usable: the half goes back to idle and is read directly.
 void readAheadDone(IOREQ4 *request) {
-  auto &reader = *static_cast<FILE4SEQ_READ *>(request->completionData);
+  auto &reader = *static_cast<FILE4SEQ_READ *>(request->completionArg);
   if (request->state == kRequestAbandoned) {
     stateOf(reader, request->data) = kIdle;
     return;
@@ -115,7 +115,7 @@ unsigned advance(FILE4SEQ_READ &reader) {
 
 // Fills the current buffer when it has nothing left.
 void refill(FILE4SEQ_READ &reader) {
-  if (reader.doAdvance) {
+  if (reader.doubleBuffered) {
     (void)advance(reader);
     return;
   }
@@ -169,7 +169,7 @@ volatile int &freeFlagOf(FILE4SEQ_WRITE &writer, const char *half) {
 // Completion of a half's delayed write (on the delayed-write worker, or on
 // the application thread when the write was performed there).
 void writeBehindDone(IOREQ4 *request) {
-  auto &writer = *static_cast<FILE4SEQ_WRITE *>(request->completionData);
+  auto &writer = *static_cast<FILE4SEQ_WRITE *>(request->completionArg);
   freeFlagOf(writer, request->data) = 1;
 }
 
@@ -179,7 +179,7 @@ int handOver(FILE4SEQ_WRITE &writer) {
   FILE4 &file = *writer.file;
   const unsigned n = writer.working - writer.avail;
   if (n > 0) {
-    if (cache::holds(file) && file.bufferWrites) {
+    if (cache::holds(file) && file.writesBuffered) {
       // The cache buffers the file's writes anyway: write through it now.
       if (int rc = file4write(&file, static_cast<long>(writer.pos), writer.buffer, n); rc < 0) return rc;
     } else {
@@ -250,7 +250,7 @@ TK_EXPORT int file4seqReadInitDo(FILE4SEQ_READ *reader, FILE4 *file, long start,
       reader->buf1 = bytes;
       reader->buf2 = bytes + reader->total;
       reader->buf1status = reader->buf2status = kIdle;
-      reader->doAdvance = 1;
+      reader->doubleBuffered = 1;
       reader->buffer = reader->buf1;
     } else {
       reader->total = size / kAlign * kAlign;
@@ -291,7 +291,7 @@ TK_EXPORT void file4seqReadWait(FILE4SEQ_READ *reader) {
     report(nullptr, err::kParmNull, loc::file4seqRead);
     return;
   }
-  if (!reader->doAdvance || reader->file == nullptr) return;
+  if (!reader->doubleBuffered || reader->file == nullptr) return;
   settleHalf(*reader, reader->buf1);
   settleHalf(*reader, reader->buf2);
 }

@@ -454,7 +454,7 @@ TEST_P(SequentialTest, RepeatWritesWholeBlocksThenTheRest) {
   }
 }
 
-void markDone(IOREQ4 *request) { *static_cast<bool *>(request->completionData) = true; }
+void markDone(IOREQ4 *request) { *static_cast<bool *>(request->completionArg) = true; }
 
 TEST_P(SequentialTest, FlushWithBothHalvesEmptyWritesNothingButWaitsForQueuedWrites) {
   create();

@@ -93,7 +93,7 @@ int reported(FILE4 &file, int sys) { return sys == 0 ? 0 : reportWriteError(file
 }  // namespace
 
 bool enabled(const FILE4 &file) {
-  return file.accessMode == 1 && file.isReadOnly == 0 && file.codeBase != nullptr && file.codeBase->optimizeWrite == 1;
+  return file.accessMode == 1 && file.isReadOnly == 0 && file.context != nullptr && file.context->optimizeWrite == 1;
 }
 
 int prepare(FILE4 &file, std::uint64_t pos, unsigned len, bool *gathered) {

@@ -172,7 +172,7 @@ TEST_F(WriteGatherTest, AnyOtherWriteFindsTheRunOnDisk) {
 TEST_F(WriteGatherTest, AFullRunIsWrittenOutAndALongWriteGoesStraightToDisk) {
   create(file_, "T.DBF");
   constexpr unsigned kChunk = 1000;
-  constexpr unsigned kFit = gather::kMaxRun / kChunk;  // chunks in one run
+  constexpr unsigned kFit = gather::kMaxRun / kChunk;  // blocks in one run
   std::string image;
   for (unsigned i = 0; i < kFit; ++i) ASSERT_EQ(0, write(file_, i * kChunk, pattern(i, kChunk), image));
   EXPECT_TRUE(writeLog().calls.empty());
@@ -480,7 +480,7 @@ TEST_F(WriteGatherWorkersTest, DelayedWritesAndAdvanceReadsKeepTheCallersOrder) 
     int result = -1;
   } done;
   ASSERT_EQ(0, file4advanceRead(&file_, 190, buf, sizeof buf, [](IOREQ4 *r) {
-    static_cast<Done *>(r->completionData)->result = r->result;
+    static_cast<Done *>(r->completionArg)->result = r->result;
   }, &done));
   waitAdvanceRead(file_, buf);
   ASSERT_EQ(33, done.result);

@@ -68,12 +68,12 @@ void setDefaults(CODE4 &c4) {
   c4.unlockAuto = 1;
   c4.exprMemoLength = 1024;
   c4.nodeReadCheck = 1;
-  c4.readOnlyRequest = 17;
-  c4.numericPrecision = 2;
+  c4.spareSetting1 = 17;
+  c4.spareSetting2 = 2;
 }
 
 // The transaction sub-record: no log is open and no transaction is active.
-void initTransaction(CODE4TRANS &trans) {
+void initTransaction(TRAN4 &trans) {
   std::memset(&trans, 0, sizeof trans);
   trans.enabled = 1;
 }
@@ -152,7 +152,7 @@ TK_EXPORT int code4initLow(CODE4 *c4, int, long headerVersion, long structSize, 
   ++gLiveContexts;
 
   setDefaults(*c4);
-  initTransaction(c4->c4trans);
+  initTransaction(c4->trans);
   std::memcpy(c4->dateFormat, kDefaultDateFormat, sizeof kDefaultDateFormat);
 
   const long word = u4switch();
@@ -161,7 +161,7 @@ TK_EXPORT int code4initLow(CODE4 *c4, int, long headerVersion, long structSize, 
   gSwitchBit4 = (word & 4) != 0;
 
   c4->initialized = 1;
-  c4->c4trans.unlockAuto = 1;
+  c4->trans.unlockAuto = 1;
 
   if (light != 1) startWorkers(*c4);
 

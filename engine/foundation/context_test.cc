@@ -43,7 +43,7 @@ TEST(Context, DefaultsAfterInit) {
       {"sortPoolSize", cb.sortPoolSize, 61440},      {"sortBufferSize", cb.sortBufferSize, 32768},
       {"memoBlockSize", cb.memoBlockSize, 512},      {"unlockAuto", cb.unlockAuto, 1},
       {"exprMemoLength", cb.exprMemoLength, 1024},   {"nodeReadCheck", cb.nodeReadCheck, 1},
-      {"transaction unlockAuto", cb.c4trans.unlockAuto, 1},
+      {"transaction unlockAuto", cb.trans.unlockAuto, 1},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);

@@ -1,5 +1,5 @@
 // File names: making a name full, normalising it, default extensions and the
-// pieces of a name, with the small string and system utilities that go with
+// freeUnits of a name, with the small string and system utilities that go with
 // them. Every subsystem that opens or creates a file names it through here.
 //
 // Names on this system
@@ -31,7 +31,7 @@
 //   u4nameNormalize and u4nameCreateMultiDirectories on absolute results,
 //   u4nameExt on an absolute name after the extension is in place (it may
 //   name an existing file spelled otherwise), and u4remove and u4rename on
-//   the files they touch. Relative names, pieces of names, combinations
+//   the files they touch. Relative names, freeUnits of names, combinations
 //   (u4nameMakeFindDrive) and 16-bit names are text only: make them full
 //   before they name a file.
 // * Normalising: a "." component goes; a ".." removes the component before

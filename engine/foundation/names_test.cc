@@ -1,4 +1,4 @@
-// File names: full names, normalising, extensions, pieces of names, the
+// File names: full names, normalising, extensions, freeUnits of names, the
 // case-insensitive finding of existing files and the small utilities.
 #include <gtest/gtest.h>
 

@@ -73,14 +73,14 @@ constexpr std::size_t roundUp(std::size_t n, std::size_t to) { return (n + to - 
 // Units and block headers are laid out on this boundary.
 constexpr std::size_t kUnitAlign = alignof(std::max_align_t);
 // The smallest unit: it must hold the free list's two links.
-constexpr std::size_t kMinUnitSize = roundUp(sizeof(LINK4), kUnitAlign);
+constexpr std::size_t kMinUnitSize = roundUp(sizeof(RING4NODE), kUnitAlign);
 // A pool block: its link in the pool's block ring, then the units.
-constexpr std::size_t kBlockHeader = roundUp(sizeof(LINK4), kUnitAlign);
+constexpr std::size_t kBlockHeader = roundUp(sizeof(RING4NODE), kUnitAlign);
 
 // Pool descriptors are allocated ten at a time.
 constexpr int kDescriptorsPerBlock = 10;
 struct DescriptorBlock {
-  LINK4 link;  // on gRegistry.descriptorBlocks
+  RING4NODE link;  // on gRegistry.descriptorBlocks
   MEM4 descriptors[kDescriptorsPerBlock];
 };
 
@@ -118,13 +118,13 @@ void setOutOfMemory(CODE4 *c4) {
 }
 
 void freeBlocks(MEM4 &pool) {
-  while (void *block = l4pop(&pool.chunks)) std::free(block);
+  while (void *block = l4pop(&pool.blocks)) std::free(block);
 }
 
 // A descriptor from the free list, allocating a block of ten when the list
 // is empty. Null when out of memory. Registry lock held.
 MEM4 *takeDescriptor() {
-  if (gRegistry.freeDescriptors.nLink == 0) {
+  if (gRegistry.freeDescriptors.count == 0) {
     auto *block = static_cast<DescriptorBlock *>(std::calloc(1, sizeof(DescriptorBlock)));
     if (block == nullptr) return nullptr;
     l4add(&gRegistry.descriptorBlocks, &block->link);
@@ -138,7 +138,7 @@ MEM4 *takeDescriptor() {
 MEM4 *findShared(unsigned unitSize) {
   for (void *p = l4first(&gRegistry.livePools); p != nullptr; p = l4next(&gRegistry.livePools, p)) {
     auto *pool = static_cast<MEM4 *>(p);
-    if (pool->unitSize == unitSize && pool->nRepeat > 0) return pool;
+    if (pool->unitSize == unitSize && pool->shareCount > 0) return pool;
   }
   return nullptr;
 }
@@ -147,17 +147,17 @@ MEM4 *findShared(unsigned unitSize) {
 // start count of units for the pool's first block, the grow count for every
 // later one. Null when out of memory. Registry lock held.
 void *takeUnit(MEM4 &pool) {
-  if (void *unit = l4pop(&pool.pieces)) return unit;
-  const int count = pool.chunks.nLink == 0 ? pool.unitStart : pool.unitExpand;
+  if (void *unit = l4pop(&pool.freeUnits)) return unit;
+  const int count = pool.blocks.count == 0 ? pool.startCount : pool.growCount;
   if (count <= 0) return nullptr;
   const std::size_t units = static_cast<std::size_t>(count);
   const std::size_t unitSize = pool.unitSize;
   if (units > (static_cast<std::size_t>(PTRDIFF_MAX) - kBlockHeader) / unitSize) return nullptr;
   auto *block = static_cast<char *>(std::calloc(1, kBlockHeader + units * unitSize));
   if (block == nullptr) return nullptr;
-  l4add(&pool.chunks, block);
-  for (std::size_t i = 0; i < units; ++i) l4add(&pool.pieces, block + kBlockHeader + i * unitSize);
-  return l4pop(&pool.pieces);
+  l4add(&pool.blocks, block);
+  for (std::size_t i = 0; i < units; ++i) l4add(&pool.freeUnits, block + kBlockHeader + i * unitSize);
+  return l4pop(&pool.freeUnits);
 }
 
 // Zero-filled memory of size bytes; a size of 0 or less is reported as
@@ -207,8 +207,8 @@ extern "C" {
 // node, whose next is the first.
 
 TK_EXPORT void l4add(RING4 *list, void *item) {
-  auto *node = static_cast<LINK4 *>(item);
-  LINK4 *last = list->lastNode;
+  auto *node = static_cast<RING4NODE *>(item);
+  RING4NODE *last = list->last;
   if (last == nullptr) {
     node->n = node->p = node;
   } else {
@@ -217,54 +217,54 @@ TK_EXPORT void l4add(RING4 *list, void *item) {
     last->n->p = node;
     last->n = node;
   }
-  list->lastNode = node;
-  ++list->nLink;
+  list->last = node;
+  ++list->count;
 }
 
 TK_EXPORT void *l4addBefore(RING4 *list, void *anchor, void *item) {
-  if (list->lastNode == nullptr) {
+  if (list->last == nullptr) {
     l4add(list, item);
     return item;
   }
-  auto *at = static_cast<LINK4 *>(anchor);
-  auto *node = static_cast<LINK4 *>(item);
+  auto *at = static_cast<RING4NODE *>(anchor);
+  auto *node = static_cast<RING4NODE *>(item);
   node->n = at;
   node->p = at->p;
   at->p->n = node;
   at->p = node;
-  ++list->nLink;
+  ++list->count;
   return item;
 }
 
 TK_EXPORT void *l4remove(RING4 *list, void *item) {
   if (item == nullptr) return nullptr;
-  auto *node = static_cast<LINK4 *>(item);
-  LINK4 *previous = node->p == node ? nullptr : node->p;
+  auto *node = static_cast<RING4NODE *>(item);
+  RING4NODE *previous = node->p == node ? nullptr : node->p;
   if (list->selected == node) list->selected = previous;
-  if (list->lastNode == node) list->lastNode = previous;
+  if (list->last == node) list->last = previous;
   node->p->n = node->n;
   node->n->p = node->p;
-  --list->nLink;
+  --list->count;
   return item;
 }
 
-TK_EXPORT void *l4first(const RING4 *list) { return list->lastNode == nullptr ? nullptr : list->lastNode->n; }
+TK_EXPORT void *l4first(const RING4 *list) { return list->last == nullptr ? nullptr : list->last->n; }
 
-TK_EXPORT void *l4last(const RING4 *list) { return list->lastNode; }
+TK_EXPORT void *l4last(const RING4 *list) { return list->last; }
 
 TK_EXPORT void *l4next(const RING4 *list, const void *item) {
   if (item == nullptr) return l4first(list);
-  if (item == list->lastNode) return nullptr;
-  return static_cast<const LINK4 *>(item)->n;
+  if (item == list->last) return nullptr;
+  return static_cast<const RING4NODE *>(item)->n;
 }
 
 TK_EXPORT void *l4prev(const RING4 *list, const void *item) {
-  if (item == nullptr) return list->lastNode;
+  if (item == nullptr) return list->last;
   if (item == l4first(list)) return nullptr;
-  return static_cast<const LINK4 *>(item)->p;
+  return static_cast<const RING4NODE *>(item)->p;
 }
 
-TK_EXPORT void *l4pop(RING4 *list) { return l4remove(list, list->lastNode); }
+TK_EXPORT void *l4pop(RING4 *list) { return l4remove(list, list->last); }
 
 TK_EXPORT int l4seek(const RING4 *list, const void *item) {
   for (void *node = l4first(list); node != nullptr; node = l4next(list, node))
@@ -320,9 +320,9 @@ TK_EXPORT MEM4 *mem4createDefault(CODE4 *c4, int start, unsigned unitSize, int e
   if (!usable()) return nullptr;
   if (!noShare) {
     if (MEM4 *shared = findShared(size)) {
-      shared->unitStart = std::max(shared->unitStart, start);
-      shared->unitExpand = std::max(shared->unitExpand, expand);
-      ++shared->nRepeat;
+      shared->startCount = std::max(shared->startCount, start);
+      shared->growCount = std::max(shared->growCount, expand);
+      ++shared->shareCount;
       return shared;
     }
   }
@@ -333,10 +333,10 @@ TK_EXPORT MEM4 *mem4createDefault(CODE4 *c4, int start, unsigned unitSize, int e
   }
   std::memset(pool, 0, sizeof *pool);
   l4add(&gRegistry.livePools, pool);
-  pool->unitStart = start;
+  pool->startCount = start;
   pool->unitSize = size;
-  pool->unitExpand = expand;
-  pool->nRepeat = noShare ? -1 : 1;
+  pool->growCount = expand;
+  pool->shareCount = noShare ? -1 : 1;
   return pool;
 }
 
@@ -387,7 +387,7 @@ TK_EXPORT int mem4freeDefault(MEM4 *pool, void *unit) {
   if (pool == nullptr) return report(nullptr, err::kParmNull, loc::mem4freeDefault);
   if (unit == nullptr) return 0;
   std::lock_guard<std::recursive_mutex> guard(registryLock());
-  if (usable()) l4add(&pool->pieces, unit);
+  if (usable()) l4add(&pool->freeUnits, unit);
   return 0;
 }
 
@@ -395,9 +395,9 @@ TK_EXPORT void mem4release(MEM4 *pool) {
   if (pool == nullptr) return;
   std::lock_guard<std::recursive_mutex> guard(registryLock());
   // A descriptor with no users is already back in the registry.
-  if (!usable() || pool->nRepeat == 0) return;
-  if (pool->nRepeat > 1) {
-    --pool->nRepeat;
+  if (!usable() || pool->shareCount == 0) return;
+  if (pool->shareCount > 1) {
+    --pool->shareCount;
     return;
   }
   freeBlocks(*pool);

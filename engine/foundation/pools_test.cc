@@ -31,7 +31,7 @@ namespace {
 // Lists
 
 struct Node {
-  LINK4 link;
+  RING4NODE link;
   int id;
 };
 
@@ -54,10 +54,10 @@ class ListTest : public ::testing::Test {
     for (void *p = l4prev(&list, nullptr); p != nullptr; p = l4prev(&list, p))
       backward.insert(backward.begin(), static_cast<Node *>(p)->id);
     EXPECT_EQ(forward, backward);
-    EXPECT_EQ(forward.size(), list.nLink);
-    if (list.lastNode != nullptr) {
-      EXPECT_EQ(list.lastNode->n->p, list.lastNode);  // the ring closes
-      EXPECT_EQ(l4first(&list), list.lastNode->n);
+    EXPECT_EQ(forward.size(), list.count);
+    if (list.last != nullptr) {
+      EXPECT_EQ(list.last->n->p, list.last);  // the ring closes
+      EXPECT_EQ(l4first(&list), list.last->n);
     }
     return forward;
   }
@@ -141,9 +141,9 @@ TEST_F(ListTest, RemoveOnlyNodeEmptiesListAndClearsSelection) {
   fill(1);
   list.selected = &nodes[0].link;
   l4remove(&list, &nodes[0]);
-  EXPECT_EQ(nullptr, list.lastNode);
+  EXPECT_EQ(nullptr, list.last);
   EXPECT_EQ(nullptr, list.selected);
-  EXPECT_EQ(0u, list.nLink);
+  EXPECT_EQ(0u, list.count);
 }
 
 TEST_F(ListTest, RemoveNullDoesNothing) {
@@ -190,13 +190,13 @@ class PoolTest : public ::testing::Test {
 TEST_F(PoolTest, FirstBlockHoldsStartCountLaterBlocksGrowCount) {
   MEM4 *pool = mem4createDefault(&cb, 10, 24, 5, 0);
   ASSERT_NE(nullptr, pool);
-  EXPECT_EQ(0u, pool->chunks.nLink);  // no memory before the first take
+  EXPECT_EQ(0u, pool->blocks.count);  // no memory before the first take
   for (int i = 1; i <= 10; ++i) ASSERT_NE(nullptr, mem4allocErrDefault(pool, &cb, 0));
-  EXPECT_EQ(1u, pool->chunks.nLink);
-  EXPECT_EQ(0u, pool->pieces.nLink);
+  EXPECT_EQ(1u, pool->blocks.count);
+  EXPECT_EQ(0u, pool->freeUnits.count);
   ASSERT_NE(nullptr, mem4allocErrDefault(pool, &cb, 0));  // the eleventh
-  EXPECT_EQ(2u, pool->chunks.nLink);
-  EXPECT_EQ(4u, pool->pieces.nLink);
+  EXPECT_EQ(2u, pool->blocks.count);
+  EXPECT_EQ(4u, pool->freeUnits.count);
   mem4release(pool);
 }
 
@@ -252,19 +252,19 @@ TEST_F(PoolTest, EqualUnitSizesShareOnePoolUntilTheLastRelease) {
   MEM4 *second = mem4createDefault(&cb, 5, 48, 5, 0);
   ASSERT_NE(nullptr, first);
   EXPECT_EQ(first, second);
-  EXPECT_EQ(2, first->nRepeat);
-  EXPECT_EQ(10, first->unitStart);  // each count rises to the larger, never falls
-  EXPECT_EQ(5, first->unitExpand);
+  EXPECT_EQ(2, first->shareCount);
+  EXPECT_EQ(10, first->startCount);  // each count rises to the larger, never falls
+  EXPECT_EQ(5, first->growCount);
 
   auto *unit = static_cast<char *>(mem4allocErrDefault(first, &cb, 0));
   ASSERT_NE(nullptr, unit);
   mem4release(first);
-  EXPECT_EQ(1, second->nRepeat);
-  EXPECT_EQ(1u, second->chunks.nLink);  // memory kept for the other user
+  EXPECT_EQ(1, second->shareCount);
+  EXPECT_EQ(1u, second->blocks.count);  // memory kept for the other user
   std::memset(unit, 0x5A, 48);
 
   mem4release(second);
-  EXPECT_EQ(0u, second->chunks.nLink);  // blocks returned
+  EXPECT_EQ(0u, second->blocks.count);  // blocks returned
   // The descriptor went back to the registry and is the next one handed out.
   MEM4 *other = mem4createDefault(&cb, 1, 512, 1, 0);
   EXPECT_EQ(second, other);
@@ -277,18 +277,18 @@ TEST_F(PoolTest, NoShareFlagAndDifferentSizesGiveSeparatePools) {
   MEM4 *bigger = mem4createDefault(&cb, 5, 96, 5, 0);
   EXPECT_NE(shared, alone);
   EXPECT_NE(shared, bigger);
-  EXPECT_EQ(-1, alone->nRepeat);
+  EXPECT_EQ(-1, alone->shareCount);
   // A pool that may not be shared is not found by a later request either.
   MEM4 *again = mem4createDefault(&cb, 5, 48, 5, 0);
   EXPECT_EQ(shared, again);
-  EXPECT_EQ(-1, alone->nRepeat);
+  EXPECT_EQ(-1, alone->shareCount);
   for (MEM4 *pool : {shared, alone, bigger, again}) mem4release(pool);
 }
 
 TEST_F(PoolTest, SmallUnitsAreRaisedToHoldTheFreeListLinks) {
   MEM4 *tiny = mem4createDefault(&cb, 2, 1, 2, 0);
   ASSERT_NE(nullptr, tiny);
-  EXPECT_GE(tiny->unitSize, sizeof(LINK4));
+  EXPECT_GE(tiny->unitSize, sizeof(RING4NODE));
   EXPECT_EQ(tiny, mem4createDefault(&cb, 2, 8, 2, 0));  // raised alike, so shared
   mem4release(tiny);
   mem4release(tiny);
@@ -303,7 +303,7 @@ TEST_F(PoolTest, CreateAllocMakesThePoolOnFirstUse) {
   void *b = mem4createAllocDefault(&cb, &pool, 4, 32, 4, 1, 1);
   EXPECT_EQ(made, pool);
   EXPECT_NE(a, b);
-  EXPECT_EQ(-1, pool->nRepeat);
+  EXPECT_EQ(-1, pool->shareCount);
   mem4release(pool);
 }
 
@@ -339,7 +339,7 @@ TEST_F(PoolTest, NullUnitFreeAndNullPoolReleaseDoNothing) {
   MEM4 *pool = mem4createDefault(&cb, 2, 16, 2, 0);
   ASSERT_NE(nullptr, pool);
   EXPECT_EQ(0, mem4freeDefault(pool, nullptr));
-  EXPECT_EQ(0u, pool->pieces.nLink);
+  EXPECT_EQ(0u, pool->freeUnits.count);
   mem4release(nullptr);
   mem4release(pool);
   EXPECT_EQ(0, cb.errorCode);
@@ -352,7 +352,7 @@ TEST_F(PoolTest, ContextInErrorGetsNothing) {
   EXPECT_EQ(nullptr, mem4createDefault(&cb, 2, 200, 2, 0));
   EXPECT_EQ(nullptr, mem4allocErrDefault(pool, &cb, 0));
   EXPECT_EQ(-60, cb.errorCode);
-  EXPECT_EQ(0u, pool->chunks.nLink);
+  EXPECT_EQ(0u, pool->blocks.count);
   clearError();
   mem4release(pool);
 }
@@ -392,7 +392,7 @@ TEST_F(PoolTest, UnitsServeSeveralThreads) {
   }
   for (std::thread &thread : threads) thread.join();
   EXPECT_EQ(std::vector<int>(kThreads, 0), bad);
-  EXPECT_EQ(pool->pieces.nLink, 8u * pool->chunks.nLink);  // every unit came back
+  EXPECT_EQ(pool->freeUnits.count, 8u * pool->blocks.count);  // every unit came back
   mem4release(pool);
 }
 
@@ -406,7 +406,7 @@ TEST_F(PoolTest, ReleaseContextPoolsReleasesAndClearsEveryReference) {
   EXPECT_EQ(nullptr, cb.dataMemory);
   EXPECT_EQ(nullptr, cb.tagFileMemory);
   EXPECT_EQ(nullptr, cb.calcMemory);
-  EXPECT_EQ(0, shared->nRepeat);  // both users gone: back in the registry
+  EXPECT_EQ(0, shared->shareCount);  // both users gone: back in the registry
 }
 
 // ---------------------------------------------------------------------------
@@ -420,7 +420,7 @@ TEST(PoolRegistry, ResetFreesOnlyAtTheLastInitialisation) {
   ASSERT_NE(nullptr, mem4allocDefault(pool, 0));
 
   EXPECT_EQ(0, mem4reset());  // one initialisation less: everything stays
-  EXPECT_EQ(1u, pool->chunks.nLink);
+  EXPECT_EQ(1u, pool->blocks.count);
   EXPECT_NE(nullptr, mem4allocDefault(pool, 0));
   EXPECT_FALSE(memResetting());
 

@@ -21,7 +21,7 @@ void workerLoop(tk_worker *w) {
   w->started = true;
   w->wake.notify_all();
   for (;;) {
-    w->wake.wait(guard, [w] { return w->stopCount > 0 || w->queue.nLink > 0; });
+    w->wake.wait(guard, [w] { return w->stopCount > 0 || w->queue.count > 0; });
     auto *request = static_cast<IOREQ4 *>(l4first(&w->queue));
     if (request == nullptr) return;  // stopping, and nothing is left to do
     request->state = 2;

@@ -40,28 +40,28 @@ extern "C" {
 /* ------------------------------------------------------------------------
  * Lists: a circular doubly linked list. A node begins with its two links.
  * ---------------------------------------------------------------------- */
-typedef struct LINK4_st {
-  struct LINK4_st *n; /* next */
-  struct LINK4_st *p; /* previous */
-} LINK4;
+typedef struct RING4NODE_st {
+  struct RING4NODE_st *n;   /* next */
+  struct RING4NODE_st *p;   /* previous */
+} RING4NODE;
 
 typedef struct RING4_st {
-  LINK4 *lastNode; /* the last node, or none; the first is lastNode->n */
-  LINK4 *selected; /* the owner's cursor, or none */
-  unsigned long nLink; /* number of nodes */
+  RING4NODE *last;          /* the last node, or none; the first is last->n */
+  RING4NODE *selected;      /* the owner's cursor, or none */
+  unsigned long count;      /* number of nodes */
 } RING4;
 
 /* ------------------------------------------------------------------------
  * Memory pools of fixed-size units.
  * ---------------------------------------------------------------------- */
 typedef struct MEM4_st {
-  LINK4 link;           /* registry links */
-  RING4 chunks;         /* blocks obtained for this pool */
-  RING4 pieces;         /* free units */
-  int unitStart;        /* units in the first block */
-  unsigned unitSize;    /* bytes per unit, at least 8 */
-  int unitExpand;       /* units in every later block */
-  int nRepeat;          /* users of the pool; -1 when it may not be shared */
+  RING4NODE link;           /* registry links */
+  RING4 blocks;             /* blocks obtained for this pool */
+  RING4 freeUnits;          /* free units */
+  int startCount;           /* units in the first block */
+  unsigned unitSize;        /* bytes per unit, at least 8 */
+  int growCount;            /* units in every later block */
+  int shareCount;           /* users of the pool; -1 when it may not be shared */
 } MEM4;
 
 struct FILE4_st;
@@ -70,25 +70,25 @@ struct tk_allocator;
 struct tk_errorlog;
 
 /* The transaction and log sub-record of a context. */
-typedef struct CODE4TRANS_st {
-  int enabled;                 /* 1 once initialised */
-  int currentTranStatus;       /* 0: no transaction active */
-  struct FILE4_st *transFile;  /* the open transaction log, or none */
-  char *logName;               /* its name, owned */
-  RING4 locks;                 /* locks held for the transaction */
-  int unlockAuto;              /* automatic-unlock switch */
-} CODE4TRANS;
+typedef struct TRAN4_st {
+  int enabled;              /* 1 once initialised */
+  int currentTranStatus;    /* 0: no transaction active */
+  struct FILE4_st *transFile; /* the open transaction log, or none */
+  char *logName;            /* its name, owned */
+  RING4 locks;              /* locks held for the transaction */
+  int unlockAuto;           /* automatic-unlock switch */
+} TRAN4;
 
 /* ------------------------------------------------------------------------
  * CODE4: the engine context.
  * ---------------------------------------------------------------------- */
 typedef struct CODE4_st {
   /* Settings with accessors, in the order of their accessors. */
-  char accessMode;        /* 0 share, 1 exclusive, 2 others may only read */
+  char accessMode;          /* 0 share, 1 exclusive, 2 others may only read */
   int autoOpen;
   short compatibility;
   int createTemp;
-  char *appVerify;        /* owned copy */
+  char *appVerify;          /* owned copy */
   int doRemove;
   int errorCode;
   int errCreate;
@@ -127,7 +127,7 @@ typedef struct CODE4_st {
   int tagPoolStart, tagPoolGrow;
   int tagFilePoolStart, tagFilePoolGrow;
   int blockPoolStart, blockPoolGrow;
-  int lockRetryDelay;      /* hundredths of a second */
+  int lockRetryDelay;       /* hundredths of a second */
   int groupLockAttempts;
   unsigned cacheBlockSize;
   long cacheMemory;
@@ -139,19 +139,19 @@ typedef struct CODE4_st {
   short unlockAuto;
   int exprMemoLength;
   int nodeReadCheck;
-  int readOnlyRequest;     /* set by init to 17; not used by any operation */
-  int numericPrecision;    /* set by init to 2; not used by any operation */
+  int spareSetting1;        /* set by init to 17; not used by any operation */
+  int spareSetting2;        /* set by init to 2; not used by any operation */
 
   /* Error state. */
-  long errorCode2;         /* location code of the last report */
+  long errorCode2;          /* location code of the last report */
   struct tk_errorlog *errorLog; /* the open error-log file, or none */
 
   char dateFormat[20];
   char indexExtension[4];
   char memoExtension[4];
 
-  RING4 dataList;          /* open table handles */
-  RING4 dataFileList;      /* shared data-file records */
+  RING4 dataList;           /* open table handles */
+  RING4 dataFileList;       /* shared data-file records */
 
   /* Pool references, made on first need and released at undo. */
   MEM4 *dataMemory;
@@ -165,7 +165,7 @@ typedef struct CODE4_st {
   MEM4 *relationMemory;
   MEM4 *calcMemory;
 
-  CODE4TRANS c4trans;
+  TRAN4 trans;
 
   /* The two background workers: delayed writes and advance reads. */
   struct tk_worker *delayWriteWorker;
@@ -182,7 +182,7 @@ typedef struct CODE4_st {
   char *fieldBuffer;
   unsigned fieldBufferLen;
 
-  long nextHandleId;       /* serial numbers of table handles */
+  long nextHandleId;        /* serial numbers of table handles */
 
   /* The last lock conflict, for code4lockItem and its companions. */
   long lockedItem;
@@ -191,9 +191,9 @@ typedef struct CODE4_st {
   const char *lockedNetworkId;
 
   struct tk_allocator *memAllocator;
-  int initialized;         /* 1 between init and release */
-  int engineAllocated;     /* 1 when the engine allocated this record */
-  char light;              /* 1: no background workers */
+  int initialized;          /* 1 between init and release */
+  int engineAllocated;      /* 1 when the engine allocated this record */
+  char light;               /* 1: no background workers */
 } CODE4;
 
 /* ------------------------------------------------------------------------
@@ -202,25 +202,25 @@ typedef struct CODE4_st {
 struct tk_filelock;
 
 typedef struct FILE4_st {
-  LINK4 link;               /* the block cache's list of cached files */
+  RING4NODE link;           /* the block cache's list of cached files */
   char nameAllocated;       /* 1: nameCopy is owned and freed at close */
   char isTemp;              /* 1: the file is deleted when it is closed */
   int handle;               /* the system's handle; -1 when not open */
   int isReadOnly;           /* 1: opened for reading only */
   char *nameCopy;           /* the owned copy of the name, if any */
   const char *name;         /* the name in use */
-  CODE4 *codeBase;          /* the context */
+  CODE4 *context;           /* the context */
   int accessMode;           /* share mode of the open: 0, 1 or 2 */
   char onDisk;              /* 0 only for a temporary file kept in the cache alone */
   char writeCachePermitted; /* the file's write-cache setting */
   /* Block-cache state. */
-  long hashInit;            /* the file's hash start */
+  long hashStart;           /* the file's hash start */
   long len;                 /* cached length; -1 = not known */
   char type;                /* cache kind: 1 data, 2 index, 3 other */
-  char bufferWrites;        /* writes are buffered in the cache */
-  int doBuffer;             /* the file is in the cache */
+  char writesBuffered;      /* writes are buffered in the cache */
+  int inCache;              /* the file is in the cache */
   char readShare;
-  void *ownerPtr;
+  void *cacheOwner;
   struct tk_filelock *fileLock; /* serialises positioning plus transfer */
   RING4 delayedWrites;      /* queued delayed writes of this file */
   int readAheadOn;          /* 1 once an advance read was queued */
@@ -229,16 +229,16 @@ typedef struct FILE4_st {
 
 /* IOREQ4: one queued background request (delayed write or advance read). */
 typedef struct IOREQ4_st {
-  LINK4 queueLink;          /* the context's queue */
-  LINK4 fileLink;           /* the file's delayedWrites or advanceReads */
+  RING4NODE queueLink;      /* the context's queue */
+  RING4NODE fileLink;       /* the file's delayedWrites or advanceReads */
   FILE4 *file;
   char *data;               /* data to write, or buffer to read into */
   unsigned long pos;
   unsigned len;
   volatile int state;       /* 1 queued, 2 being performed, 3 completed, 4 abandoned */
   volatile int result;      /* write: 0 or negative; read: bytes read */
-  void (*completionRoutine)(struct IOREQ4_st *request);
-  void *completionData;
+  void (*completion)(struct IOREQ4_st *request);
+  void *completionArg;
 } IOREQ4;
 
 /* Buffered sequential reader. */
@@ -250,7 +250,7 @@ typedef struct FILE4SEQ_READ_st {
   unsigned total;           /* size of one half, or of the whole buffer */
   unsigned working;         /* bytes the last transfer delivered */
   unsigned avail;           /* bytes of the current buffer not yet handed out */
-  int doAdvance;            /* 1: split and read ahead */
+  int doubleBuffered;       /* 1: split and read ahead */
   char *buf1, *buf2;
   volatile int buf1result, buf2result;
   volatile int buf1status, buf2status; /* 1 idle, 2 read in progress, 3 read done */
@@ -272,24 +272,24 @@ typedef struct FILE4SEQ_WRITE_st {
  * Tables.
  * ---------------------------------------------------------------------- */
 struct DATA4_st;
-struct DATA4FILE_st;
+struct DFILE4_st;
 struct FIELD4_st;
 
 /* The memo file of a table (part of its DFILE4). */
 typedef struct MEMO4FILE_st {
   FILE4 file;               /* handle invalid when the table has no memo file */
   short blockSize;
-  struct DATA4FILE_st *data;
+  struct DFILE4_st *data;
   int fileLock;             /* 1 while this process holds the memo file lock */
 } MEMO4FILE;
 
 /* The in-memory contents of one memo field of a DATA4. */
 typedef struct F4MEMO_st {
-  int isChanged;            /* assigned and not yet written */
+  int changed;              /* assigned and not yet written */
   int status;               /* 1 not loaded, 0 loaded */
   char *contents;           /* contents followed by two NULs */
   unsigned len;
-  unsigned lenMax;          /* allocated size less the two NULs; 0 when none */
+  unsigned capacity;        /* allocated size less the two NULs; 0 when none */
   struct FIELD4_st *field;
 } F4MEMO;
 
@@ -323,62 +323,61 @@ typedef struct TAG4INFO_st {
 } TAG4INFO;
 
 /* The shared record of one physical data file within a context. */
-typedef struct DATA4FILE_st {
-  LINK4 link;               /* the context's list of data files */
+typedef struct DFILE4_st {
+  RING4NODE link;           /* the context's list of data files */
   unsigned long recWidth;
-  unsigned short infoLen;   /* descriptor-area length: header length - 32 */
+  unsigned short descriptorLen; /* descriptor-area length: header length - 32 */
   unsigned short nFields;
-  unsigned short nFieldsMemo;
-  long minCount;            /* last known record count */
+  unsigned short nMemoFields;
+  long lastKnownCount;      /* last known record count */
   long userCount;           /* DATA4 handles on this file */
   CODE4 *c4;
   char *info;               /* owned copy of the descriptor area */
   /* Header image, in the order of bytes 0-9 of the file. */
   unsigned char version;
   unsigned char yy, mm, dd;
-  long numRecs;             /* -1 = not known */
+  long inMemoryCount;       /* -1 = not known */
   unsigned short headerLen;
   int dateChanged;          /* header rewritten, in-memory date not yet refreshed */
   FILE4 file;
-  char hasMdxMemo;          /* copy of header byte 28 */
+  char tableFlags;          /* copy of header byte 28 */
   int fileChanged;          /* a record was appended or written */
   MEMO4FILE memoFile;
   int valid;
   /* Lock state. */
-  long fileServerLock;      /* handle id holding the file lock; 0 = none */
-  long appendServerLock;    /* handle id holding the append lock; 0 = none */
+  long fileLockOwner;       /* handle id holding the file lock; 0 = none */
+  long appendLockOwner;     /* handle id holding the append lock; 0 = none */
   long recordLockCount;     /* record bytes locked by this process */
-  long tempServerLock;      /* owner of the lock found in the way by the last failed test */
-  RING4 data4list;          /* DATA4 handles on this file */
-  int openMdx;              /* the production index was opened with the table */
+  long conflictOwner;       /* owner of the lock found in the way by the last failed test */
+  RING4 handles;            /* DATA4 handles on this file */
+  int productionOpen;       /* the production index was opened with the table */
   RING4 indexes;            /* shared index-file records */
   char *record;             /* the buffer tag expressions read their fields from */
   int readHint;
-} DATA4FILE;
+} DFILE4;
 
-typedef DATA4FILE DFILE4;
 
 /* One open table (a d4open). */
 typedef struct DATA4_st {
-  LINK4 link;               /* the context's list of open tables */
-  LINK4 dataFileLink;       /* the DFILE4's list of handles */
+  RING4NODE link;           /* the context's list of open tables */
+  RING4NODE dataFileLink;   /* the DFILE4's list of handles */
   int bofFlag, eofFlag;
   int readOnly;
   int recordChanged;
   long count;               /* the record count this handle last obtained */
   long recNum;              /* current record; -1 = none */
-  long recNumOld;           /* record in the old-record buffer; -1 = none */
+  long oldRecNo;            /* record in the old-record buffer; -1 = none */
   char alias[33];
-  CODE4 *codeBase;
+  CODE4 *context;
   FIELD4 *fields;
   RING4 indexes;            /* this handle's open index handles */
-  void *tagSelected;        /* the tag that orders navigation, or none */
-  DATA4FILE *dataFile;
+  void *selectedTag;        /* the tag that orders navigation, or none */
+  DFILE4 *dataFile;
   char *record;             /* record width + 1 bytes */
-  char *recordOld;
-  char *recordBlank;
-  F4MEMO *fieldsMemo;
-  long clientId;            /* handle id: owner of this handle's locks */
+  char *oldRecord;
+  char *blankRecord;
+  F4MEMO *memos;
+  long handleId;            /* handle id: owner of this handle's locks */
   RING4 locks;              /* record numbers this handle holds locked */
   int memoValidated;
   int buffersOneBlock;      /* buffers and fields were allocated as one block */
@@ -582,9 +581,9 @@ TK_EXPORT const char *code4lockUserId(CODE4 *c4);
 
 /* Background requests: delayed writes and advance reads. */
 TK_EXPORT int file4writeDelay(FILE4 *file, long pos, const void *data, unsigned len,
-                              void (*completion)(IOREQ4 *request), void *completionData);
+                              void (*completion)(IOREQ4 *request), void *completionArg);
 TK_EXPORT int file4advanceRead(FILE4 *file, long pos, void *buffer, unsigned len,
-                               void (*completion)(IOREQ4 *request), void *completionData);
+                               void (*completion)(IOREQ4 *request), void *completionArg);
 
 /* Sequential reading and writing. */
 TK_EXPORT int file4seqReadInitDo(FILE4SEQ_READ *reader, FILE4 *file, long start, void *buffer,
@@ -614,8 +613,8 @@ TK_EXPORT char *d4recordLow(DATA4 *data);
 TK_EXPORT const char *d4fileName(DATA4 *data);
 TK_EXPORT long d4recCountDo(DATA4 *data);
 TK_EXPORT int d4recCountGreater(DATA4 *data, long n);
-TK_EXPORT long dfile4recCount(DATA4FILE *file, long handleId);
-TK_EXPORT unsigned long dfile4recordPosition(DATA4FILE *file, long recNo);
+TK_EXPORT long dfile4recCount(DFILE4 *file, long handleId);
+TK_EXPORT unsigned long dfile4recordPosition(DFILE4 *file, long recNo);
 
 /* ------------------------------------------------------------------------
  * Fields and conversion.
@@ -705,8 +704,8 @@ TK_EXPORT int d4unappend(DATA4 *data);
  * ---------------------------------------------------------------------- */
 TK_EXPORT int d4lockTest(DATA4 *data, long recNo, int lockType);
 TK_EXPORT int d4lockTestAppend(DATA4 *data);
-TK_EXPORT int dfile4lockTestFile(DATA4FILE *file, long clientId, long owner, int lockType);
-TK_EXPORT int dfile4lockTestAppend(DATA4FILE *file, long clientId, long owner);
+TK_EXPORT int dfile4lockTestFile(DFILE4 *file, long handleId, long owner, int lockType);
+TK_EXPORT int dfile4lockTestAppend(DFILE4 *file, long handleId, long owner);
 TK_EXPORT int d4lock(DATA4 *data, long recNo);
 TK_EXPORT int d4lockInternal(DATA4 *data, long recNo, int autoUnlock, int lockType);
 TK_EXPORT int d4lockAppend(DATA4 *data);
@@ -716,7 +715,7 @@ TK_EXPORT int d4lockFileInternal(DATA4 *data, int autoUnlock, int lockType);
 TK_EXPORT int d4lockAll(DATA4 *data);
 TK_EXPORT int d4lockAllInternal(DATA4 *data, int autoUnlock);
 TK_EXPORT int d4lockAppendRecord(DATA4 *data, int autoUnlock);
-TK_EXPORT int dfile4lockIndex(DATA4FILE *file, long owner);
+TK_EXPORT int dfile4lockIndex(DFILE4 *file, long owner);
 TK_EXPORT int d4lockAdd(DATA4 *data, long recNo);
 TK_EXPORT int d4lockAddAppend(DATA4 *data);
 TK_EXPORT int d4lockAddFile(DATA4 *data);
@@ -729,7 +728,7 @@ TK_EXPORT int d4unlockRecords(DATA4 *data, long owner);
 TK_EXPORT int d4unlockAppend(DATA4 *data, long owner);
 TK_EXPORT int d4unlockFile(DATA4 *data, long owner);
 TK_EXPORT int d4unlockData(DATA4 *data, long owner);
-TK_EXPORT int dfile4unlockIndex(DATA4FILE *file, long owner);
+TK_EXPORT int dfile4unlockIndex(DFILE4 *file, long owner);
 TK_EXPORT int code4unlock(CODE4 *c4);
 
 /* ------------------------------------------------------------------------

@@ -53,10 +53,10 @@ void writeAndForgetCachedBlocks(FILE4 &) {}
 // Reader
 
 volatile int &stateOf(FILE4SEQ_READ &reader, const char *half) {
-  return half == reader.buf1 ? reader.buf1status : reader.buf2status;
+  return half == reader.half1 ? reader.half1State : reader.half2State;
 }
 volatile int &resultOf(FILE4SEQ_READ &reader, const char *half) {
-  return half == reader.buf1 ? reader.buf1result : reader.buf2result;
+  return half == reader.half1 ? reader.half1Result : reader.half2Result;
 }
 
 // Completion of a background read into a half (on the advance-read worker,
@@ -96,7 +96,7 @@ void queueReadAhead(FILE4SEQ_READ &reader, char *half) {
 // just left is queued for the next transfer. The bytes delivered.
 unsigned advance(FILE4SEQ_READ &reader) {
   char *left = reader.buffer;
-  char *next = left == reader.buf1 ? reader.buf2 : reader.buf1;
+  char *next = left == reader.half1 ? reader.half2 : reader.half1;
   settleHalf(reader, next);
   reader.buffer = next;
   unsigned count;
@@ -106,10 +106,10 @@ unsigned advance(FILE4SEQ_READ &reader) {
   } else {
     count = file4read(reader.file, static_cast<long>(reader.pos), next, reader.nextReadLen);
   }
-  reader.working = reader.avail = count;
+  reader.bytesInBuffer = reader.available = count;
   reader.pos += count;
-  reader.nextReadLen = reader.total;
-  if (count == reader.total) queueReadAhead(reader, left);
+  reader.nextReadLen = reader.bufferLen;
+  if (count == reader.bufferLen) queueReadAhead(reader, left);
   return count;
 }
 
@@ -120,9 +120,9 @@ void refill(FILE4SEQ_READ &reader) {
     return;
   }
   const unsigned count = file4read(reader.file, static_cast<long>(reader.pos), reader.buffer, reader.nextReadLen);
-  reader.working = reader.avail = count;
+  reader.bytesInBuffer = reader.available = count;
   reader.pos += count;
-  reader.nextReadLen = reader.total;
+  reader.nextReadLen = reader.bufferLen;
 }
 
 // file4seqRead after its argument checks. Each pass of the loop takes what
@@ -141,18 +141,18 @@ unsigned readSequential(FILE4SEQ_READ &reader, char *dest, unsigned len) {
   unsigned delivered = 0;
   for (;;) {
     if (inError(c4)) return 0;
-    if (reader.avail == 0) refill(reader);
-    const char *from = reader.buffer + (reader.working - reader.avail);
-    if (reader.avail >= len) {
+    if (reader.available == 0) refill(reader);
+    const char *from = reader.buffer + (reader.bytesInBuffer - reader.available);
+    if (reader.available >= len) {
       std::memcpy(dest, from, len);
-      reader.avail -= len;
+      reader.available -= len;
       return delivered + len;
     }
     // Fewer than asked: the last bytes of the buffer, then the rest.
-    const unsigned got = reader.avail;
+    const unsigned got = reader.available;
     if (got == 0) return delivered;  // end of file
     std::memcpy(dest, from, got);
-    reader.avail = 0;
+    reader.available = 0;
     delivered += got;
     dest += got;
     len -= got;
@@ -163,7 +163,7 @@ unsigned readSequential(FILE4SEQ_READ &reader, char *dest, unsigned len) {
 // Writer
 
 volatile int &freeFlagOf(FILE4SEQ_WRITE &writer, const char *half) {
-  return half == writer.buf1 ? writer.buf1avail : writer.buf2avail;
+  return half == writer.half1 ? writer.half1Free : writer.half2Free;
 }
 
 // Completion of a half's delayed write (on the delayed-write worker, or on
@@ -177,14 +177,14 @@ void writeBehindDone(IOREQ4 *request) {
 // half, once its own write is done). 0 or a negative code.
 int handOver(FILE4SEQ_WRITE &writer) {
   FILE4 &file = *writer.file;
-  const unsigned n = writer.working - writer.avail;
+  const unsigned n = writer.capacity - writer.room;
   if (n > 0) {
     if (cache::holds(file) && file.writesBuffered) {
       // The cache buffers the file's writes anyway: write through it now.
       if (int rc = file4write(&file, static_cast<long>(writer.pos), writer.buffer, n); rc < 0) return rc;
     } else {
       char *half = writer.buffer;
-      char *other = half == writer.buf1 ? writer.buf2 : writer.buf1;
+      char *other = half == writer.half1 ? writer.half2 : writer.half1;
       freeFlagOf(writer, half) = 0;
       const int rc = file4writeDelay(&file, static_cast<long>(writer.pos), half, n, writeBehindDone, &writer);
       if (rc < 0) {
@@ -196,7 +196,7 @@ int handOver(FILE4SEQ_WRITE &writer) {
     }
     writer.pos += n;
   }
-  writer.working = writer.avail = writer.total;
+  writer.capacity = writer.room = writer.halfLen;
   return 0;
 }
 
@@ -214,17 +214,17 @@ int writeSequential(FILE4SEQ_WRITE &writer, const char *data, unsigned len) {
   }
   for (;;) {
     if (inError(c4)) return -1;
-    if (writer.avail == 0 && handOver(writer) < 0) return -1;
-    char *to = writer.buffer + (writer.working - writer.avail);
-    if (writer.avail >= len) {
+    if (writer.room == 0 && handOver(writer) < 0) return -1;
+    char *to = writer.buffer + (writer.capacity - writer.room);
+    if (writer.room >= len) {
       std::memcpy(to, data, len);
-      writer.avail -= len;
+      writer.room -= len;
       return 0;
     }
-    std::memcpy(to, data, writer.avail);
-    data += writer.avail;
-    len -= writer.avail;
-    writer.avail = 0;
+    std::memcpy(to, data, writer.room);
+    data += writer.room;
+    len -= writer.room;
+    writer.room = 0;
   }
 }
 
@@ -246,20 +246,20 @@ TK_EXPORT int file4seqReadInitDo(FILE4SEQ_READ *reader, FILE4 *file, long start,
   if (buffer != nullptr && size > 0) {
     auto *bytes = static_cast<char *>(buffer);
     if (doubleBuffer == 1 && size >= kSplitMin) {
-      reader->total = size / 2 / kAlign * kAlign;
-      reader->buf1 = bytes;
-      reader->buf2 = bytes + reader->total;
-      reader->buf1status = reader->buf2status = kIdle;
+      reader->bufferLen = size / 2 / kAlign * kAlign;
+      reader->half1 = bytes;
+      reader->half2 = bytes + reader->bufferLen;
+      reader->half1State = reader->half2State = kIdle;
       reader->doubleBuffered = 1;
-      reader->buffer = reader->buf1;
+      reader->buffer = reader->half1;
     } else {
-      reader->total = size / kAlign * kAlign;
+      reader->bufferLen = size / kAlign * kAlign;
       reader->buffer = bytes;
     }
     // The first transfer ends on a boundary, so that every later one starts
     // on one. A buffer below 1024 bytes reads nothing.
     const auto offset = static_cast<unsigned>(start % kAlign);
-    if (offset < reader->total) reader->nextReadLen = reader->total - offset;
+    if (offset < reader->bufferLen) reader->nextReadLen = reader->bufferLen - offset;
   }
   reader->pos = static_cast<unsigned long>(start);
   reader->file = file;
@@ -292,8 +292,8 @@ TK_EXPORT void file4seqReadWait(FILE4SEQ_READ *reader) {
     return;
   }
   if (!reader->doubleBuffered || reader->file == nullptr) return;
-  settleHalf(*reader, reader->buf1);
-  settleHalf(*reader, reader->buf2);
+  settleHalf(*reader, reader->half1);
+  settleHalf(*reader, reader->half2);
 }
 
 TK_EXPORT int file4seqWriteInit(FILE4SEQ_WRITE *writer, FILE4 *file, long start, void *buffer, unsigned size) {
@@ -304,16 +304,16 @@ TK_EXPORT int file4seqWriteInit(FILE4SEQ_WRITE *writer, FILE4 *file, long start,
   writer->file = file;
   const unsigned half = size / 2 / kWriterUnit * kWriterUnit;
   if (buffer != nullptr && half > 0) {
-    writer->total = half;
-    writer->buf1 = static_cast<char *>(buffer);
-    writer->buf2 = writer->buf1 + half;
-    writer->buf1avail = writer->buf2avail = 1;
-    writer->buffer = writer->buf1;
+    writer->halfLen = half;
+    writer->half1 = static_cast<char *>(buffer);
+    writer->half2 = writer->half1 + half;
+    writer->half1Free = writer->half2Free = 1;
+    writer->buffer = writer->half1;
     // A first filling that ends on a boundary, as for reading; when the
     // start lies too far into its kilobyte, the first write opens a fresh
     // half instead.
     const auto offset = static_cast<unsigned>(start % kAlign);
-    if (offset < half) writer->working = writer->avail = half - offset;
+    if (offset < half) writer->capacity = writer->room = half - offset;
   }
   writer->pos = static_cast<unsigned long>(start);
   return 0;
@@ -342,9 +342,9 @@ TK_EXPORT int file4seqWriteFlush(FILE4SEQ_WRITE *writer) {
   // Everything handed over reaches the file, and neither half is in flight
   // when this returns: the caller may release the buffer.
   int flushed = flushDelayedWrites(file, true);
-  if (writer->buf1 != nullptr) {
-    waitDelayedWrite(file, writer->buf1);
-    waitDelayedWrite(file, writer->buf2);
+  if (writer->half1 != nullptr) {
+    waitDelayedWrite(file, writer->half1);
+    waitDelayedWrite(file, writer->half2);
   }
   // Without a worker the halves went through the direct-write path, which
   // may have gathered them.

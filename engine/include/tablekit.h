@@ -247,13 +247,13 @@ typedef struct FILE4SEQ_READ_st {
   unsigned long pos;        /* file position of the next transfer */
   char *buffer;             /* the half (or whole buffer) being consumed; null: unbuffered */
   unsigned nextReadLen;
-  unsigned total;           /* size of one half, or of the whole buffer */
-  unsigned working;         /* bytes the last transfer delivered */
-  unsigned avail;           /* bytes of the current buffer not yet handed out */
+  unsigned bufferLen;       /* size of one half, or of the whole buffer */
+  unsigned bytesInBuffer;   /* bytes the last transfer delivered */
+  unsigned available;       /* bytes of the current buffer not yet handed out */
   int doubleBuffered;       /* 1: split and read ahead */
-  char *buf1, *buf2;
-  volatile int buf1result, buf2result;
-  volatile int buf1status, buf2status; /* 1 idle, 2 read in progress, 3 read done */
+  char *half1, *half2;
+  volatile int half1Result, half2Result;
+  volatile int half1State, half2State; /* 1 idle, 2 read in progress, 3 read done */
 } FILE4SEQ_READ;
 
 /* Buffered sequential writer. */
@@ -261,11 +261,11 @@ typedef struct FILE4SEQ_WRITE_st {
   FILE4 *file;
   unsigned long pos;        /* where the current buffer will be written */
   char *buffer;             /* the half being filled; null: unbuffered */
-  unsigned total;           /* size of one half */
-  unsigned working;         /* capacity of the current half for this filling */
-  unsigned avail;           /* room left in the current half */
-  char *buf1, *buf2;
-  volatile int buf1avail, buf2avail; /* 1 when no write of that half is pending */
+  unsigned halfLen;         /* size of one half */
+  unsigned capacity;        /* capacity of the current half for this filling */
+  unsigned room;            /* room left in the current half */
+  char *half1, *half2;
+  volatile int half1Free, half2Free; /* 1 when no write of that half is pending */
 } FILE4SEQ_WRITE;
 
 /* ------------------------------------------------------------------------

@@ -18,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include "data/data_layer.h"
+#include "data/records_test_support.h"
 #include "file/test_support.h"
 #include "foundation/foundation.h"
 #include "platform/platform.h"
@@ -35,12 +36,9 @@ using file::testing::writeWhole;
 // ---------------------------------------------------------------------------
 // Table images written byte by byte, so that any byte can be damaged.
 
-struct FieldDef {
-  const char *name;
-  char type;
-  unsigned len;
-  unsigned dec;
-};
+using records_testing::FieldDef;
+using records_testing::rowBytes;
+using records_testing::widthOf;
 
 struct TableImage {
   std::vector<FieldDef> fields;
@@ -57,25 +55,6 @@ void put16(std::string &bytes, std::size_t at, unsigned value) {
 void put32(std::string &bytes, std::size_t at, long value) {
   const auto u = static_cast<unsigned long>(value);
   for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<char>((u >> (8 * i)) & 0xFF);
-}
-
-unsigned widthOf(const std::vector<FieldDef> &fields) {
-  unsigned width = 1;
-  for (const FieldDef &f : fields) width += f.len;
-  return width;
-}
-
-// One record: a live deletion flag, C, D, L and M values left-justified,
-// others right-justified, each padded with blanks to its length.
-std::string rowBytes(const std::vector<FieldDef> &fields, const std::vector<std::string> &values) {
-  std::string row = " ";
-  for (std::size_t i = 0; i < fields.size(); ++i) {
-    std::string v = i < values.size() ? values[i] : "";
-    v.resize(std::min<std::size_t>(v.size(), fields[i].len));
-    const std::string pad(fields[i].len - v.size(), ' ');
-    row += std::strchr("CDLM", fields[i].type) != nullptr ? v + pad : pad + v;
-  }
-  return row;
 }
 
 std::string dbfBytes(const TableImage &t) {

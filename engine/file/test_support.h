@@ -19,6 +19,7 @@
 
 #include "foundation/foundation.h"
 #include "platform/platform.h"
+#include "testing/message_capture.h"
 
 namespace tablekit::file::testing {
 
@@ -56,21 +57,13 @@ inline void writeWhole(const std::string &path, const std::string &bytes) {
 }
 
 // The messages the reporter showed, instead of standard error.
-inline std::vector<std::string> &shownMessages() {
-  static std::vector<std::string> messages;
-  return messages;
-}
+inline std::vector<std::string> &shownMessages() { return test_support::MessageCapture::shown(); }
 
 // A context (light unless asked for workers) whose messages are captured.
 // Restores the whole platform table when it goes.
 class Context {
  public:
   explicit Context(bool light = true) {
-    shownMessages().clear();
-    platform::methods().showMessage = [](const char *, const char *text) {
-      shownMessages().push_back(text);
-      return 0;
-    };
     EXPECT_EQ(0, code4initLow(&c4, 0, TK_HEADER_VERSION, sizeof(CODE4), light ? 1 : 0));
   }
   ~Context() {
@@ -83,6 +76,7 @@ class Context {
   // The last message shown, or "" when none was.
   static std::string lastMessage() { return shownMessages().empty() ? "" : shownMessages().back(); }
 
+  test_support::MessageCapture capture_;  // made before the context, gone after it
   CODE4 c4;
 };
 

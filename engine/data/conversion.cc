@@ -67,20 +67,19 @@ long double powerOfTen(std::size_t k) {
 // ---------------------------------------------------------------------------
 // Exact decimal rounding of a double (the fcvt part of c4dtoa45).
 
-// Decimal digits of an unsigned 128-bit integer; empty for 0. The digits
-// are written from the right; once the value fits in 64 bits the rest is
-// divided in 64-bit arithmetic, which is far cheaper than 128-bit division.
-std::string decimalDigits(unsigned __int128 value) {
-  char buffer[40];  // 2^128 has 39 decimal digits
-  char *const end = buffer + sizeof buffer;
+// Decimal digits of an unsigned 128-bit integer, written to the right end of
+// [begin, end); returns where they start (end itself for 0). Once the value
+// fits in 64 bits the rest is divided in 64-bit arithmetic, which is far
+// cheaper than 128-bit division.
+char *decimalDigits(unsigned __int128 value, char *begin, char *end) {
   char *p = end;
-  while (value > std::numeric_limits<std::uint64_t>::max()) {
+  while (value > std::numeric_limits<std::uint64_t>::max() && p > begin) {
     *--p = static_cast<char>('0' + static_cast<int>(value % 10));
     value /= 10;
   }
-  for (auto small = static_cast<std::uint64_t>(value); small != 0; small /= 10)
+  for (auto small = static_cast<std::uint64_t>(value); small != 0 && p > begin; small /= 10)
     *--p = static_cast<char>('0' + static_cast<int>(small % 10));
-  return std::string(p, end);
+  return p;
 }
 
 // Decimal digits of mantissa * 2^exponent (exponent >= 0), exactly: the
@@ -122,24 +121,29 @@ std::string decimalDigitsShifted(std::uint64_t mantissa, int exponent) {
 // (stored as 2.67499999...) gives 2.67; a value exactly half way (0.125 to
 // two decimals) rounds away from zero, to 0.13.
 struct FixedDigits {
-  std::string digits;
-  int point;
+  // A double below 2^1024 has at most 309 integer digits, and 15 decimals follow.
+  char digits[309 + 15 + 1];
+  int len = 0;
+  int point = 0;
 };
 
-FixedDigits fixedDigits(double value, int decimals) {
+void fixedDigits(double value, int decimals, FixedDigits &out) {
   int binaryExponent = 0;
   const double fraction = std::frexp(value, &binaryExponent);
   // value = mantissa * 2^exponent exactly, mantissa below 2^53.
   const auto mantissa = static_cast<std::uint64_t>(std::ldexp(fraction, 53));
   const int exponent = binaryExponent - 53;
 
-  std::string digits;
+  out.len = 0;
   if (mantissa == 0) {
     // Zero rounds to no digits at all.
   } else if (exponent >= 0) {
     // An integer: its digits, then the decimals as zeros.
-    digits = decimalDigitsShifted(mantissa, exponent);
-    digits.append(static_cast<std::size_t>(decimals), '0');
+    const std::string digits = decimalDigitsShifted(mantissa, exponent);
+    out.len = static_cast<int>(std::min(digits.size(), sizeof out.digits - 16));
+    std::memcpy(out.digits, digits.data(), static_cast<std::size_t>(out.len));
+    std::memset(out.digits + out.len, '0', static_cast<std::size_t>(decimals));
+    out.len += decimals;
   } else {
     // value * 10^decimals = mantissa * 10^decimals / 2^shift; the product is
     // below 2^53 * 10^15 < 2^103.
@@ -149,9 +153,12 @@ FixedDigits fixedDigits(double value, int decimals) {
     unsigned __int128 rounded = shift >= 128 ? 0 : scaled >> shift;
     // The remainder is at least half of 2^shift exactly when bit shift-1 is set.
     if (shift <= 128 && ((scaled >> (shift - 1)) & 1) != 0) ++rounded;
-    digits = decimalDigits(rounded);
+    char *const end = out.digits + sizeof out.digits;
+    char *const first = decimalDigits(rounded, out.digits, end);
+    out.len = static_cast<int>(end - first);
+    std::memmove(out.digits, first, static_cast<std::size_t>(out.len));
   }
-  return {digits, static_cast<int>(digits.size()) - decimals};
+  out.point = out.len - decimals;
 }
 
 }  // namespace
@@ -235,9 +242,10 @@ TK_EXPORT int c4dtoa45(double value, char *out, int width, int decimals) {
 
   // 3. The rounded digits, the point's position and the sign.
   const bool negative = value < 0;
-  const FixedDigits fixed = fixedDigits(std::fabs(value), decimals);
-  const std::string &digits = fixed.digits;
-  const int len = static_cast<int>(digits.size());
+  FixedDigits fixed;
+  fixedDigits(std::fabs(value), decimals, fixed);
+  const char *const digits = fixed.digits;
+  const int len = fixed.len;
   const int p = fixed.point;
 
   // 4-5. Where the sign goes, and whether the value fits.
@@ -250,7 +258,7 @@ TK_EXPORT int c4dtoa45(double value, char *out, int width, int decimals) {
   // 6. The integer positions.
   if (p > 0) {
     for (int i = 0; i < n - p; ++i) out[i] = ' ';
-    for (int i = 0; i < p; ++i) out[n - p + i] = i < len ? digits[static_cast<std::size_t>(i)] : '\0';
+    for (int i = 0; i < p; ++i) out[n - p + i] = i < len ? digits[i] : '\0';
     if (out[n - 1] == '\0') out[n - 1] = '0';
   } else if (n > 0) {
     for (int i = 0; i < n - 1; ++i) out[i] = ' ';
@@ -270,7 +278,7 @@ TK_EXPORT int c4dtoa45(double value, char *out, int width, int decimals) {
       pos += -p;
       count -= -p;
     }
-    for (int i = 0; i < count && from + i < len; ++i) out[pos + i] = digits[static_cast<std::size_t>(from + i)];
+    for (int i = 0; i < count && from + i < len; ++i) out[pos + i] = digits[from + i];
   }
   return 0;
 }

@@ -88,4 +88,15 @@ void resolveDelayedWrites(FILE4 &file, std::uint64_t pos, unsigned len, std::uni
 // those that reach beyond it are shortened. Waits as resolveDelayedWrites.
 void trimDelayedWrites(FILE4 &file, std::uint64_t newLen, std::unique_lock<std::mutex> &fileGuard);
 
+// With fileGuard holding the file's lock: queues the write of a full
+// gathered run to the write worker, after resolving the queued writes it
+// overlaps (as resolveDelayedWrites). data must stay untouched while
+// delayedWriteUses says so. False, with nothing queued, when the context has
+// no write worker or no memory for the request: the caller writes itself.
+[[nodiscard]] bool queueGatheredRun(FILE4 &file, std::uint64_t pos, char *data, unsigned len,
+                                    std::unique_lock<std::mutex> &fileGuard);
+
+// Whether a delayed write of the file not yet done uses buf. Does not wait.
+[[nodiscard]] bool delayedWriteUses(FILE4 &file, const void *buf);
+
 }  // namespace tablekit::file

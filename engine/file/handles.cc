@@ -358,15 +358,17 @@ int directWrite(FILE4 &file, std::uint64_t pos, const void *data, unsigned len) 
   if (file.readAheadOn) readAheadUpdate(file, pos, len, static_cast<const char *>(data), true);
   std::unique_lock<std::mutex> guard(file.fileLock->mutex);
   // The run is settled first: a write that cannot join it finds it on disk,
-  // and so do the delayed writes performed below.
+  // and so do the delayed writes performed below. A write that joins the run
+  // leaves the delayed writes it overlaps to the run's write-out.
   bool gathered = false;
-  int sys = gather::prepare(file, pos, len, &gathered);
+  int sys = gather::prepare(file, pos, len, &gathered, guard);
   if (sys == 0) {
-    resolveDelayedWrites(file, pos, len, guard);
-    if (gathered)
+    if (gathered) {
       gather::put(file, pos, data, len);
-    else
+    } else {
+      resolveDelayedWrites(file, pos, len, guard);
       sys = rawWrite(file, pos, data, len);
+    }
   }
   guard.unlock();
   return sys == 0 ? 0 : reportWriteError(file, sys);
@@ -536,6 +538,7 @@ TK_EXPORT int file4lenSetLow(FILE4 *file, unsigned long newLen) {
   if (int rc = gather::writeOut(*file)) return rc;
   std::unique_lock<std::mutex> guard(file->fileLock->mutex);
   trimDelayedWrites(*file, newLen, guard);
+  gather::settleHandedOver(*file, newLen);
   const int sys = platform::setFileLength(file->handle, newLen);
   guard.unlock();
   if (sys != 0) {

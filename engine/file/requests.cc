@@ -149,16 +149,19 @@ void enqueue(tk_worker &w, RING4 &fileList, IOREQ4 &r, void (*serve)(tk_worker &
 void serveWrite(tk_worker &w, IOREQ4 &r) {
   FILE4 &file = *r.file;
   int result = 0;
-  {
+  // The transfer itself needs no fileLock: while the request is in flight
+  // its bytes are not touched, overlapping transfers wait for it
+  // (resolveDelayedWrites, trimDelayedWrites), reads take its bytes from its
+  // data, and the handle stays open until the file's list is empty. So the
+  // application thread goes on with the file meanwhile.
+  if (int sys = rawWrite(file, r.pos, r.data, r.len)) {
+    result = err::kWrite;
     std::lock_guard<std::mutex> fileGuard(file.fileLock->mutex);
-    if (int sys = rawWrite(file, r.pos, r.data, r.len)) {
-      result = err::kWrite;
-      tk_filelock &lock = *file.fileLock;
-      if (lock.deferredError == 0) {
-        lock.deferredError = sys;
-        lock.deferredPos = r.pos;
-        lock.deferredLen = r.len;
-      }
+    tk_filelock &lock = *file.fileLock;
+    if (lock.deferredError == 0) {
+      lock.deferredError = sys;
+      lock.deferredPos = r.pos;
+      lock.deferredLen = r.len;
     }
   }
   {
@@ -287,6 +290,32 @@ void trimDelayedWrites(FILE4 &file, std::uint64_t newLen, std::unique_lock<std::
   }
 }
 
+bool queueGatheredRun(FILE4 &file, std::uint64_t pos, char *data, unsigned len,
+                      std::unique_lock<std::mutex> &fileGuard) {
+  tk_worker *w = writeWorker(file);
+  if (w == nullptr || len == 0) return false;
+  // Queued writes never overlap: the older ones the run reaches go first.
+  resolveDelayedWrites(file, pos, len, fileGuard);
+  // No memory for a request is no error here: the caller writes at once.
+  auto *r = static_cast<IOREQ4 *>(
+      mem4createAllocDefault(file.context, &w->pool, kPoolStart, sizeof(IOREQ4), kPoolGrow, 0, 1));
+  if (r == nullptr) return false;
+  r->file = &file;
+  r->data = data;
+  r->pos = pos;
+  r->len = len;
+  r->state = kQueued;
+  enqueue(*w, file.delayedWrites, *r, serveWrite);
+  return true;
+}
+
+bool delayedWriteUses(FILE4 &file, const void *buf) {
+  tk_worker *w = writeWorker(file);
+  if (w == nullptr) return false;
+  std::lock_guard<std::mutex> queueGuard(w->lock);
+  return uses(file.delayedWrites, buf);
+}
+
 // ---------------------------------------------------------------------------
 // Controls for other subsystems (file_layer.h).
 
@@ -311,6 +340,12 @@ int flushDelayedWrites(FILE4 &file, bool perform) {
   {
     std::unique_lock<std::mutex> queueGuard(w->lock);
     w->settled.wait(queueGuard, [&] { return file.delayedWrites.count == 0; });
+  }
+  {
+    // Runs handed over by write gathering are on disk now (or failed, which
+    // is reported below): the file's length is the disk's again.
+    std::lock_guard<std::mutex> fileGuard(file.fileLock->mutex);
+    gather::settleHandedOver(file, 0);
   }
   const int deferred = reportDeferred(file);
   return rc != 0 ? rc : deferred;

@@ -27,6 +27,18 @@
 //      the file holds what reached it (a prefix of the run at most), and the
 //      length no longer counts the rest. A temporary file that its close
 //      deletes drops its run unwritten.
+//   5. Write-behind: when the context has a write worker, a full run that
+//      the next write would continue is not written by the caller but
+//      queued to the worker as a delayed write, and gathering goes on in
+//      another buffer (up to GatheredRun::kHandedOver buffers wait for the
+//      worker; with none free the run is written at once). From then on the
+//      run is an ordinary queued write: reads take its bytes from it, later
+//      writes that overlap it (the next run's first record rewrites its
+//      end-of-file byte) wait for it or write it first, and the length counts
+//      it. A failure is kept and reported by the next flush or the close, as
+//      for every delayed write.
+//   6. A write that joins the run leaves the delayed writes it overlaps for
+//      the run's write-out, which resolves them first.
 //
 // Gathering is on for exclusive files while the context's optimizeWrite is 1
 // (write caching asked for); the default -1 and 0 leave every write direct,
@@ -82,13 +94,51 @@ bool reserve(GatheredRun &run, std::uint64_t size) {
 }
 
 // Whether a new run may start at pos: not beyond the end of the file on
-// disk, so that the bytes before a run are always the disk's own.
+// disk or of the runs handed to the worker, so that the bytes before a run
+// are always on disk or in a queued write (where reads find them).
 bool mayStartAt(const FILE4 &file, std::uint64_t pos) {
   std::uint64_t len = 0;
-  return platform::fileLength(file.handle, &len) == 0 && pos <= len;
+  if (platform::fileLength(file.handle, &len) != 0) return false;
+  return pos <= std::max(len, file.fileLock->gathered.queuedEnd);
 }
 
 int reported(FILE4 &file, int sys) { return sys == 0 ? 0 : reportWriteError(file, sys); }
+
+// A buffer of kMaxRun bytes for the next run while the worker writes the
+// full one: one handed over earlier whose write is done, or a new one. Its
+// slot, or null when every slot's buffer is still being written (or no
+// memory is to be had).
+char **freeHandedOverSlot(FILE4 &file) {
+  GatheredRun &run = file.fileLock->gathered;
+  for (char *&slot : run.handedOver) {
+    if (slot == nullptr) {
+      slot = new (std::nothrow) char[kMaxRun];
+      if (slot != nullptr) return &slot;
+    } else if (!delayedWriteUses(file, slot)) {
+      return &slot;
+    }
+  }
+  return nullptr;
+}
+
+// Write-behind: the full run goes to the write worker, and the run goes on
+// in a free buffer. False when there is no worker, no free buffer or no
+// memory: the run is then still held, for the caller to write out.
+bool handOver(FILE4 &file, std::unique_lock<std::mutex> &fileGuard) {
+  GatheredRun &run = file.fileLock->gathered;
+  if (run.capacity != kMaxRun) return false;
+  char **slot = freeHandedOverSlot(file);
+  if (slot == nullptr) return false;
+  char *const full = run.bytes;
+  const std::uint64_t pos = run.pos;
+  const unsigned len = run.len;
+  if (!queueGatheredRun(file, pos, full, len, fileGuard)) return false;
+  run.bytes = *slot;
+  *slot = full;
+  run.len = 0;
+  run.queuedEnd = std::max(run.queuedEnd, endOf(pos, len));
+  return true;
+}
 
 }  // namespace
 
@@ -96,7 +146,7 @@ bool enabled(const FILE4 &file) {
   return file.accessMode == 1 && file.isReadOnly == 0 && file.context != nullptr && file.context->optimizeWrite == 1;
 }
 
-int prepare(FILE4 &file, std::uint64_t pos, unsigned len, bool *gathered) {
+int prepare(FILE4 &file, std::uint64_t pos, unsigned len, bool *gathered, std::unique_lock<std::mutex> &fileGuard) {
   GatheredRun &run = file.fileLock->gathered;
   const bool wanted = len > 0 && len < kMaxRun && enabled(file);
   *gathered = false;
@@ -104,7 +154,12 @@ int prepare(FILE4 &file, std::uint64_t pos, unsigned len, bool *gathered) {
     *gathered = true;
     return 0;
   }
-  if (int sys = writeOutLocked(file)) return sys;
+  // A run that this write would continue but that is full goes to the
+  // worker rather than holding up the caller.
+  const bool continues = wanted && run.len > 0 && run.pos <= pos && pos <= runEnd(run) && endOf(pos, len) >= runEnd(run);
+  if (!(continues && handOver(file, fileGuard))) {
+    if (int sys = writeOutLocked(file, fileGuard)) return sys;
+  }
   *gathered = wanted && mayStartAt(file, pos) && reserve(run, len);
   return 0;
 }
@@ -117,18 +172,27 @@ void put(FILE4 &file, std::uint64_t pos, const void *data, unsigned len) {
   run.len = std::max(run.len, offset + len);
 }
 
-int writeOutLocked(FILE4 &file) {
+int writeOutLocked(FILE4 &file, std::unique_lock<std::mutex> &fileGuard) {
   GatheredRun &run = file.fileLock->gathered;
   if (run.len == 0) return 0;
+  // Queued writes the run overlaps are older: they reach the disk first, or
+  // are dropped when the run covers them.
+  resolveDelayedWrites(file, run.pos, run.len, fileGuard);
   const unsigned len = run.len;
+  if (len == 0) return 0;
   run.len = 0;
   return rawWrite(file, run.pos, run.bytes, len);
+}
+
+void settleHandedOver(FILE4 &file, std::uint64_t newLen) {
+  GatheredRun &run = file.fileLock->gathered;
+  run.queuedEnd = std::min(run.queuedEnd, newLen);
 }
 
 int writeOut(FILE4 &file) {
   if (!isOpen(file)) return 0;
   std::unique_lock<std::mutex> guard(file.fileLock->mutex);
-  const int sys = writeOutLocked(file);
+  const int sys = writeOutLocked(file, guard);
   guard.unlock();
   return reported(file, sys);
 }
@@ -137,7 +201,7 @@ int writeOutForRead(FILE4 &file, std::uint64_t pos, unsigned len) {
   if (!isOpen(file)) return 0;
   std::unique_lock<std::mutex> guard(file.fileLock->mutex);
   const GatheredRun &run = file.fileLock->gathered;
-  const int sys = run.len > 0 && endOf(pos, len) > run.pos ? writeOutLocked(file) : 0;
+  const int sys = run.len > 0 && endOf(pos, len) > run.pos ? writeOutLocked(file, guard) : 0;
   guard.unlock();
   return reported(file, sys);
 }
@@ -152,7 +216,7 @@ std::uint64_t end(FILE4 &file) {
   if (!isOpen(file)) return 0;
   std::lock_guard<std::mutex> guard(file.fileLock->mutex);
   const GatheredRun &run = file.fileLock->gathered;
-  return run.len > 0 ? runEnd(run) : 0;
+  return std::max(run.len > 0 ? runEnd(run) : 0, run.queuedEnd);
 }
 
 }  // namespace tablekit::file::gather

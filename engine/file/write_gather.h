@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 
 #include "tablekit.h"
 
@@ -14,9 +15,20 @@ namespace tablekit::file {
 // fileLock. bytes[0, len) belong at file positions [pos, pos + len); len 0
 // means no run is held. The buffer stays allocated between runs and goes
 // with the tk_filelock at close.
+//
+// With a write worker, a run that fills up is handed to the worker as a
+// queued delayed write and gathering goes on in another buffer (write-behind);
+// the buffers handed over stay with the run until their requests are done.
+// queuedEnd is the end of the last run handed over: the file counts up to
+// there even before the worker has written it.
 struct GatheredRun {
+  static constexpr int kHandedOver = 2;  // buffers of full runs the worker may hold
+
   GatheredRun() = default;
-  ~GatheredRun() { delete[] bytes; }
+  ~GatheredRun() {
+    delete[] bytes;
+    for (char *buffer : handedOver) delete[] buffer;
+  }
   GatheredRun(const GatheredRun &) = delete;
   GatheredRun &operator=(const GatheredRun &) = delete;
 
@@ -24,6 +36,8 @@ struct GatheredRun {
   unsigned capacity = 0;
   unsigned len = 0;
   std::uint64_t pos = 0;
+  char *handedOver[kHandedOver] = {};  // owned, kMaxRun bytes each, or null
+  std::uint64_t queuedEnd = 0;
 };
 
 namespace gather {
@@ -36,22 +50,31 @@ constexpr unsigned kMaxRun = 1u << 20;
 // writing, while the context's optimizeWrite is 1.
 bool enabled(const FILE4 &file);
 
-// With the fileLock held, before the write [pos, pos + len) and before the
-// delayed writes it overlaps are resolved. *gathered receives whether the
-// write goes into the run (then room is made for it: the caller finishes
-// with put); otherwise the run, if one is held, is written out now and the
-// caller writes directly. Returns 0, or the system's error of a failed
-// write-out (the run is gone then; the caller reports -120 and does not
-// write).
-[[nodiscard]] int prepare(FILE4 &file, std::uint64_t pos, unsigned len, bool *gathered);
+// With the fileLock held in fileGuard, before the write [pos, pos + len).
+// *gathered receives whether the write goes into the run (then room is made
+// for it: the caller finishes with put; the delayed writes it overlaps are
+// resolved when the run is written out); otherwise the run, if one is held,
+// is written out now and the caller resolves the delayed writes its write
+// overlaps and writes directly. A full run that the write would continue is
+// handed to the write worker when there is one. Returns 0, or the system's
+// error of a failed write-out (the run is gone then; the caller reports -120
+// and does not write). May let go of fileGuard for a while (see
+// resolveDelayedWrites).
+[[nodiscard]] int prepare(FILE4 &file, std::uint64_t pos, unsigned len, bool *gathered,
+                          std::unique_lock<std::mutex> &fileGuard);
 
 // With the fileLock held, after prepare set *gathered: the bytes go into the
 // run.
 void put(FILE4 &file, std::uint64_t pos, const void *data, unsigned len);
 
-// With the fileLock held: writes the run out; no run is held afterwards,
-// whatever the result. 0 or the system's error.
-[[nodiscard]] int writeOutLocked(FILE4 &file);
+// With the fileLock held in fileGuard: writes the run out, after the queued
+// delayed writes it overlaps; no run is held afterwards, whatever the
+// result. 0 or the system's error.
+[[nodiscard]] int writeOutLocked(FILE4 &file, std::unique_lock<std::mutex> &fileGuard);
+
+// With the fileLock held, after the delayed writes were flushed or the file
+// was cut to newLen: runs handed to the worker no longer count beyond it.
+void settleHandedOver(FILE4 &file, std::uint64_t newLen);
 
 // Without the fileLock: writes the run out. A failure is reported as -120
 // "Writing to File" with the file's name, as a direct write's is. 0 (also
@@ -67,7 +90,8 @@ void put(FILE4 &file, std::uint64_t pos, const void *data, unsigned len);
 // be deleted).
 void drop(FILE4 &file);
 
-// Without the fileLock: the position just past the run, 0 when none is held.
+// Without the fileLock: the position just past the run, or past the last run
+// handed to the worker when that is further; 0 when neither is held.
 std::uint64_t end(FILE4 &file);
 
 }  // namespace gather

@@ -7,10 +7,14 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <cstring>
 #include <functional>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -35,6 +39,10 @@ struct WriteLog {
   std::vector<std::pair<std::uint64_t, std::size_t>> calls;
   int failAt = 0;  // 0: none fails
   bool fired = false;
+  std::thread::id caller = std::this_thread::get_id();  // the test's own thread
+  int byOthers = 0;                                      // calls made on another thread
+  bool holdOthers = false;  // calls on another thread wait while this is set
+  int othersHeld = 0;       // calls waiting so far
 };
 
 WriteLog &writeLog() {
@@ -42,9 +50,32 @@ WriteLog &writeLog() {
   return log;
 }
 
+// The write worker writes too: calls are logged one at a time, and read
+// under the same lock while the worker may be writing.
+std::mutex &logLock() {
+  static std::mutex lock;
+  return lock;
+}
+std::condition_variable &logChanged() {
+  static std::condition_variable changed;
+  return changed;
+}
+
+WriteLog loggedSoFar() {
+  std::lock_guard<std::mutex> guard(logLock());
+  return writeLog();
+}
+
 int loggingWriteAt(int fd, std::uint64_t pos, const void *data, std::size_t len, std::size_t *done) {
+  std::unique_lock<std::mutex> guard(logLock());
   WriteLog &log = writeLog();
   log.calls.emplace_back(pos, len);
+  if (std::this_thread::get_id() != log.caller) {
+    ++log.byOthers;
+    ++log.othersHeld;
+    logChanged().notify_all();
+    logChanged().wait(guard, [&] { return !log.holdOthers; });
+  }
   const auto &posix = platform::posixFileMethods();
   if (log.failAt == static_cast<int>(log.calls.size())) {
     log.fired = true;
@@ -488,6 +519,74 @@ TEST_F(WriteGatherWorkersTest, DelayedWritesAndAdvanceReadsKeepTheCallersOrder) 
 
   EXPECT_EQ(0, file4close(&file_));
   EXPECT_EQ(image, readWhole(path("T.DBF")));
+}
+
+// Write-behind: a full run goes to the write worker while appends go on
+// into another buffer. Here the worker's write is held up: the caller goes
+// on meanwhile, and the length and reads count the bytes the worker holds.
+// At close the file holds every byte in the caller's order, also where a
+// new run overwrites the last byte of the run before (a table's end-of-file
+// byte).
+TEST_F(WriteGatherWorkersTest, FullRunsAreWrittenBehindInTheCallersOrder) {
+  create(file_, "T.DBF");
+  constexpr unsigned kWidth = 3001;  // record plus end-of-file byte; the next record starts on that byte
+  constexpr unsigned kRecords = 4 * gather::kMaxRun / (kWidth - 1);
+  std::string image;
+  const auto append = [&](unsigned i) {
+    std::string record = pattern(static_cast<int>(i) + 1, kWidth);
+    record.back() = '\x1A';
+    return write(file_, 32 + std::uint64_t{i} * (kWidth - 1), record, image);
+  };
+  ASSERT_EQ(0, write(file_, 0, pattern(0, 32), image));
+  {
+    std::lock_guard<std::mutex> guard(logLock());
+    writeLog().holdOthers = true;
+  }
+  unsigned i = 0;
+  for (; 32 + i * (kWidth - 1) < gather::kMaxRun + gather::kMaxRun / 2; ++i) ASSERT_EQ(0, append(i));
+  {
+    std::unique_lock<std::mutex> guard(logLock());
+    // (A bound, so that a caller that wrote the run itself fails the test
+    // instead of hanging it.)
+    ASSERT_TRUE(logChanged().wait_for(guard, std::chrono::seconds(30), [] { return writeLog().othersHeld == 1; }));
+    EXPECT_EQ(1u, writeLog().calls.size());  // the first run, by the worker only
+    EXPECT_GE(writeLog().calls[0].second, gather::kMaxRun - kWidth);
+  }
+  EXPECT_EQ(image.size(), file4lenLow(&file_));
+  const std::size_t firstRun = loggedSoFar().calls[0].second;
+  std::string back(firstRun - 1, '\0');  // short of the byte the next run rewrote
+  ASSERT_EQ(back.size(), file4read(&file_, 0, back.data(), static_cast<unsigned>(back.size())));
+  EXPECT_EQ(image.substr(0, back.size()), back);
+  {
+    std::lock_guard<std::mutex> guard(logLock());
+    writeLog().holdOthers = false;
+  }
+  logChanged().notify_all();
+
+  for (; i < kRecords; ++i) {
+    ASSERT_EQ(0, append(i));
+    ASSERT_EQ(image.size(), file4lenLow(&file_)) << i;
+  }
+  EXPECT_EQ(0, file4close(&file_));
+  EXPECT_EQ(image, readWhole(path("T.DBF")));
+}
+
+// A run the worker fails to write is reported, once, by the close.
+TEST_F(WriteGatherWorkersTest, AFailedWriteBehindIsReportedByTheClose) {
+  create(file_, "T.DBF");
+  constexpr unsigned kChunk = 1000;
+  std::string image;
+  writeLog().failAt = 1;
+  for (unsigned i = 0; i < 2 * gather::kMaxRun / kChunk; ++i)
+    ASSERT_EQ(0, write(file_, std::uint64_t{i} * kChunk, pattern(static_cast<int>(i), kChunk), image));
+  EXPECT_EQ(-1, file4close(&file_));
+  writeLog().failAt = 0;
+  EXPECT_TRUE(writeLog().fired);
+  EXPECT_EQ(err::kWrite, c4_.errorCode);
+  EXPECT_EQ(1u, testing::shownMessages().size());
+  // Written by the worker or, when the close came first, by the close itself.
+  const std::string &message = Context::lastMessage();
+  EXPECT_TRUE(hasLines(message, {"Writing to File"}) && message.find(path("T.DBF")) != std::string::npos) << message;
 }
 
 }  // namespace

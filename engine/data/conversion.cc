@@ -217,11 +217,21 @@ TK_EXPORT long c4atol(const char *bytes, int n) {
 
 TK_EXPORT int c4atoi(const char *bytes, int n) { return static_cast<int>(c4atol(bytes, n)); }
 
+TK_EXPORT int c4dtoa45(double value, char *out, int width, int decimals) {
+  // No byte to write: nothing fits.
+  if (out == nullptr || width <= 0) return err::kOverflow;
+  const int rc = data::formatFixedSmall(value, out, width, decimals);
+  return rc != data::kNotSmall ? rc : data::formatFixed(value, out, width, decimals);
+}
+
+}  // extern "C"
+
+namespace tablekit::data {
+
 // The numbered steps follow the layout rules of numeric fields: W bytes,
 // n integer positions, a point at position n when there are decimals, a
 // minus sign directly before the first digit.
-TK_EXPORT int c4dtoa45(double value, char *out, int width, int decimals) {
-  // No byte to write: nothing fits.
+int formatFixed(double value, char *out, int width, int decimals) {
   if (out == nullptr || width <= 0) return err::kOverflow;
   const auto fill = [&](char c) { std::memset(out, c, static_cast<std::size_t>(width)); };
 
@@ -282,6 +292,84 @@ TK_EXPORT int c4dtoa45(double value, char *out, int width, int decimals) {
   }
   return 0;
 }
+
+int formatFixedSmall(double value, char *out, int width, int decimals) {
+  if (out == nullptr || width <= 0) return err::kOverflow;
+  // The point stands at n whenever decimals were asked for, even when the
+  // width leaves room for none of them.
+  const bool point = decimals > 0;
+  decimals = point ? std::min({decimals, 15, width - 1}) : 0;
+  const int n = point ? width - decimals - 1 : width;
+  const double magnitude = std::fabs(value);
+  // Finite and below 1e14 (NaN fails the test too), at most four decimals:
+  // the value times 10^decimals rounds to an integer below 10^18.
+  if (!(magnitude < 1e14) || decimals > 4) return kNotSmall;
+
+  // magnitude = mantissa * 2^exponent exactly, from the bits of the double.
+  std::uint64_t bits;
+  std::memcpy(&bits, &magnitude, sizeof bits);
+  const int biased = static_cast<int>(bits >> 52);
+  std::uint64_t mantissa = bits & ((std::uint64_t{1} << 52) - 1);
+  int exponent = -1074;
+  if (biased != 0) {
+    mantissa |= std::uint64_t{1} << 52;
+    exponent = biased - 1075;
+  }
+  static constexpr std::uint64_t kPowers[] = {1, 10, 100, 1000, 10000};
+  const std::uint64_t scale = kPowers[decimals];
+  // Rounded to whole units of the last decimal, half way away from zero.
+  std::uint64_t rounded;
+  if (exponent >= 0) {
+    rounded = (mantissa << exponent) * scale;
+  } else {
+    const unsigned __int128 scaled = static_cast<unsigned __int128>(mantissa) * scale;
+    const int shift = -exponent;
+    if (shift >= 128) {
+      rounded = 0;
+    } else {
+      rounded = static_cast<std::uint64_t>(scaled >> shift);
+      if (((scaled >> (shift - 1)) & 1) != 0) ++rounded;
+    }
+  }
+
+  // The integer positions n, the integer part q and its digit count p (0
+  // when q is 0), as the general layout has them.
+  const std::uint64_t q = rounded / scale;
+  std::uint64_t fraction = rounded % scale;
+  int p = 0;
+  for (std::uint64_t rest = q; rest != 0; rest /= 10) ++p;
+  const bool negative = value < 0;
+  // The sign goes right before the first digit; after a blank integer part
+  // (q is 0) before its '0', or in the only integer position.
+  const int s = p > 0 ? n - p - 1 : (n == 1 ? 0 : n - 2);
+  if (p > n || n < 0 || (negative && s < 0)) {
+    std::memset(out, '*', static_cast<std::size_t>(width));
+    return err::kOverflow;
+  }
+
+  // Right to left: the decimals (leading zeros kept), the point, the integer
+  // digits ('0' for a zero integer part), blanks, then the sign over them.
+  char *at = out + width;
+  for (int i = 0; i < decimals; ++i) {
+    *--at = static_cast<char>('0' + fraction % 10);
+    fraction /= 10;
+  }
+  if (point) *--at = '.';
+  if (n > 0) {
+    std::uint64_t rest = q;
+    do {
+      *--at = static_cast<char>('0' + rest % 10);
+      rest /= 10;
+    } while (rest != 0);
+    while (at > out) *--at = ' ';
+  }
+  if (negative) out[s] = '-';
+  return 0;
+}
+
+}  // namespace tablekit::data
+
+extern "C" {
 
 TK_EXPORT void c4ltoa45(long value, char *out, int width) {
   if (out == nullptr) return;

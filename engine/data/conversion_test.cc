@@ -5,6 +5,7 @@
 #include <climits>
 #include <cmath>
 #include <cstdio>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -75,6 +76,55 @@ TEST(FormatDouble, ValuesThatAreNotNumbersFillWithAsterisks) {
     EXPECT_EQ(err::kOverflow, c4dtoa45(value, out, 6, 2));
     EXPECT_EQ(0, std::memcmp(out, "******", 6));
   }
+}
+
+// The integer-arithmetic layout of amounts gives the general layout's bytes
+// and result for every value it takes: random doubles of every size (below
+// and around its 1e14 bound, halves, tiny and negative ones, -0) in widths
+// and decimals from the degenerate to the wide.
+TEST(FormatDouble, SmallValuePathAgreesWithTheGeneralOne) {
+  std::uint64_t state = 835;
+  const auto next = [&] {
+    state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+    return state >> 11;
+  };
+  int compared = 0;
+  for (int i = 0; i < 400000; ++i) {
+    double value;
+    switch (i % 4) {
+      case 0:  // cents, the common amount
+        value = static_cast<double>(static_cast<std::int64_t>(next() % 2000000001) - 1000000000) / 100.0;
+        break;
+      case 1:  // half way cases of every decimal count
+        value = (static_cast<double>(next() % 200001) - 100000.0) / 8.0 / std::pow(10.0, static_cast<double>(next() % 4));
+        break;
+      case 2:  // any magnitude from tiny to beyond the bound
+        value = std::ldexp(static_cast<double>(next() % (1ULL << 53)), static_cast<int>(next() % 160) - 140);
+        if (next() % 2 != 0) value = -value;
+        break;
+      default:  // whole numbers, zero and minus zero
+        value = static_cast<double>(static_cast<std::int64_t>(next() % 200001) - 100000);
+        if (next() % 50 == 0) value = next() % 2 != 0 ? -0.0 : 0.0;
+        break;
+    }
+    const int width = 1 + static_cast<int>(next() % 22);
+    const int decimals = static_cast<int>(next() % 7) - 1;
+    char small[32];
+    char general[32];
+    std::memset(small, '#', sizeof small);
+    std::memset(general, '#', sizeof general);
+    const int smallRc = data::formatFixedSmall(value, small, width, decimals);
+    if (smallRc == data::kNotSmall) {
+      ASSERT_EQ(0, std::memcmp(small, std::string(sizeof small, '#').data(), sizeof small));
+      continue;
+    }
+    ++compared;
+    const int generalRc = data::formatFixed(value, general, width, decimals);
+    ASSERT_EQ(generalRc, smallRc) << value << " " << width << " " << decimals;
+    ASSERT_EQ(std::string(general, sizeof general), std::string(small, sizeof small))
+        << value << " " << width << " " << decimals;
+  }
+  EXPECT_GT(compared, 200000);  // the path was taken, not passed by
 }
 
 TEST(FormatDouble, ZeroWidthWritesNothing) {

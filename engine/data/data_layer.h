@@ -23,6 +23,19 @@ char blankByte(int type);
 void fieldBlank(const FIELD4 &field, char *recordBuffer);
 
 // ---------------------------------------------------------------------------
+// Numbers as text (conversion.cc)
+
+// c4dtoa45's layout of a double in width bytes: decimal rounding of the
+// exact binary value, half way away from zero, right-aligned, asterisks
+// and -440 when it does not fit. formatFixed takes every value;
+// formatFixedSmall only values below 1e14 with at most four decimals, the
+// amounts of a load, in integer arithmetic, and returns kNotSmall (writing
+// nothing) for the others. Where both apply they give the same bytes.
+constexpr int kNotSmall = 1;
+int formatFixed(double value, char *out, int width, int decimals);
+int formatFixedSmall(double value, char *out, int width, int decimals);
+
+// ---------------------------------------------------------------------------
 // Dates (dates.cc)
 
 // The day number of an 8-character CCYYMMDD text (date4long) read from a

@@ -29,14 +29,15 @@
 //      deletes drops its run unwritten.
 //   5. Write-behind: when the context has a write worker, a full run that
 //      the next write would continue is not written by the caller but
-//      queued to the worker as a delayed write, and gathering goes on in
-//      another buffer (up to GatheredRun::kHandedOver buffers wait for the
-//      worker; with none free the run is written at once). From then on the
-//      run is an ordinary queued write: reads take its bytes from it, later
-//      writes that overlap it (the next run's first record rewrites its
-//      end-of-file byte) wait for it or write it first, and the length counts
-//      it. A failure is kept and reported by the next flush or the close, as
-//      for every delayed write.
+//      queued to the worker as a delayed write, up to where that write
+//      starts (the write rewrites the rest: a table's next record starts on
+//      the end-of-file byte), and gathering goes on in another buffer (up to
+//      GatheredRun::kHandedOver buffers wait for the worker; with none free
+//      the run is written at once). From then on the run is an ordinary
+//      queued write: reads take its bytes from it, later writes that overlap
+//      it wait for it or write it first, and the length counts it. A failure
+//      is kept and reported by the next flush or the close, as for every
+//      delayed write.
 //   6. A write that joins the run leaves the delayed writes it overlaps for
 //      the run's write-out, which resolves them first.
 //
@@ -121,22 +122,25 @@ char **freeHandedOverSlot(FILE4 &file) {
   return nullptr;
 }
 
-// Write-behind: the full run goes to the write worker, and the run goes on
-// in a free buffer. False when there is no worker, no free buffer or no
-// memory: the run is then still held, for the caller to write out.
-bool handOver(FILE4 &file, std::unique_lock<std::mutex> &fileGuard) {
+// Write-behind: the full run, up to upTo where the write that continues it
+// starts, goes to the write worker, and the run goes on in a free buffer.
+// The bytes from upTo on are not handed over: that write covers them all,
+// so the worker's write and the next run never overlap, and the next run
+// never waits for the worker. False when there is no worker, no free buffer
+// or no memory: the run is then still held, for the caller to write out.
+bool handOver(FILE4 &file, std::uint64_t upTo, std::unique_lock<std::mutex> &fileGuard) {
   GatheredRun &run = file.fileLock->gathered;
-  if (run.capacity != kMaxRun) return false;
+  if (run.capacity != kMaxRun || upTo <= run.pos) return false;
   char **slot = freeHandedOverSlot(file);
   if (slot == nullptr) return false;
   char *const full = run.bytes;
   const std::uint64_t pos = run.pos;
-  const unsigned len = run.len;
+  const auto len = static_cast<unsigned>(upTo - pos);
   if (!queueGatheredRun(file, pos, full, len, fileGuard)) return false;
   run.bytes = *slot;
   *slot = full;
   run.len = 0;
-  run.queuedEnd = std::max(run.queuedEnd, endOf(pos, len));
+  run.queuedEnd = std::max(run.queuedEnd, upTo);
   return true;
 }
 
@@ -157,7 +161,7 @@ int prepare(FILE4 &file, std::uint64_t pos, unsigned len, bool *gathered, std::u
   // A run that this write would continue but that is full goes to the
   // worker rather than holding up the caller.
   const bool continues = wanted && run.len > 0 && run.pos <= pos && pos <= runEnd(run) && endOf(pos, len) >= runEnd(run);
-  if (!(continues && handOver(file, fileGuard))) {
+  if (!(continues && handOver(file, pos, fileGuard))) {
     if (int sys = writeOutLocked(file, fileGuard)) return sys;
   }
   *gathered = wanted && mayStartAt(file, pos) && reserve(run, len);

@@ -554,7 +554,7 @@ TEST_F(WriteGatherWorkersTest, FullRunsAreWrittenBehindInTheCallersOrder) {
   }
   EXPECT_EQ(image.size(), file4lenLow(&file_));
   const std::size_t firstRun = loggedSoFar().calls[0].second;
-  std::string back(firstRun - 1, '\0');  // short of the byte the next run rewrote
+  std::string back(firstRun, '\0');  // all in the held-up write
   ASSERT_EQ(back.size(), file4read(&file_, 0, back.data(), static_cast<unsigned>(back.size())));
   EXPECT_EQ(image.substr(0, back.size()), back);
   {

@@ -56,11 +56,11 @@ std::string contents(std::FILE *file) {
 }
 
 ReadResult readAll(const std::string &input, RecordingSink &sink,
-                   const char *versionList = "4010,3051") {
+                   const char *versionList = "4010,3051", size_t blockSize = kReadBlockSize) {
   ReadResult result;
   std::FILE *in = fileWith(input);
   std::FILE *log = std::tmpfile();
-  InterchangeReader reader(in, versionList, log, sink);
+  InterchangeReader reader(in, versionList, log, sink, blockSize);
   reader.clearSegmentIds();
   result.discovery = reader.discoverDelimiters();
   result.delims = reader.delimiters();
@@ -315,6 +315,9 @@ TEST(Reader, DtmCenturyLookAhead) {
        {"DTM", "1.1=036", "2.1=991231", "3.1=", "4.1=19"}},
       {"DTM05 with a blank is not a century", "DTM*036*991231***19 ~",
        {"DTM", "1.1=036", "2.1=991231", "3.1=", "4.1=", "5.1=19"}},
+      // DTM05 is compared as text up to a zero byte; cleaning then drops it.
+      {"DTM05 ends at a zero byte", "DTM*036*991231***19" + std::string(1, '\0') + "X~",
+       {"DTM", "1.1=036", "2.1=19991231", "3.1=", "4.1=", "5.1=19X"}},
       {"century on a segment across lines", "DTM*036*991231***19~\r\n",
        {"DTM", "1.1=036", "2.1=19991231", "3.1=", "4.1=", "5.1=19"}},
   };
@@ -336,6 +339,62 @@ TEST(Reader, DtmLookAheadAtEndOfFile) {
   EXPECT_EQ(result.status, 0);
   const std::vector<std::string> tail(sink.tokens.end() - 5, sink.tokens.end());
   EXPECT_EQ(tail, (std::vector<std::string>{"DTM", "1.1=036", "2.1=991231", "3.1=", "4.1="}));
+}
+
+// The reader reads in blocks of its own; the tokens must not show it. Block
+// sizes from 1 up put every token, delimiter and DTM look-ahead across a
+// block boundary somewhere; blocks smaller than a look-ahead make it read on
+// from the stream and return; blocks that divide the file exactly make the
+// last read come back full.
+TEST(Reader, TokensDoNotDependOnTheBlockSize) {
+  struct Case {
+    const char *name;
+    std::string body;                // after the ISA segment
+    std::vector<std::string> last;   // the last tokens delivered
+  };
+  const std::string longTime(1000, 'T');
+  const Case cases[] = {
+      {"DTM look-ahead", "DTM*036*991231*0800**19~SE*1*1~",
+       {"DTM", "1.1=036", "2.1=19991231", "3.1=0800", "4.1=", "5.1=19", "SE", "1.1=1", "2.1=1"}},
+      {"look-ahead over a DTM03 longer than a block", "DTM*036*991231*" + longTime + "**20~SE*1*1~",
+       {"DTM", "1.1=036", "2.1=20991231", "3.1=" + std::string(kTokenSize - 1, 'T'), "4.1=",
+        "5.1=20", "SE", "1.1=1", "2.1=1"}},
+      {"DTM05 longer than a block is no century",
+       "DTM*036*991231***19" + std::string(1000, '9') + "~SE*1*1~",
+       {"DTM", "1.1=036", "2.1=991231", "3.1=", "4.1=", "5.1=19" + std::string(kTokenSize - 3, '9'),
+        "SE", "1.1=1", "2.1=1"}},
+      // Dropped leading bytes count towards the bytes kept: the 399th raw
+      // byte is the blank, which cleaning then cuts.
+      {"token longer than a block, cut and cleaned",
+       "NTE*\r\n" + std::string(kTokenSize - 4, 'A') + " B" + std::string(600, 'C') + "*NEXT~",
+       {"NTE", "1.1=" + std::string(kTokenSize - 4, 'A'), "2.1=NEXT"}},
+      {"end of file inside the look-ahead", "DTM*036*991231*0800**1",
+       {"DTM", "1.1=036", "2.1=991231", "3.1=0800", "4.1="}},
+      {"end of file inside a long look-ahead", "DTM*036*991231*" + longTime,
+       {"DTM", "1.1=036", "2.1=991231"}},
+      {"file ends with a terminator", "IEA*1*000000001~", {"IEA", "1.1=1", "2.1=000000001"}},
+  };
+  for (const Case &c : cases) {
+    const std::string input = kIsa + c.body;
+    std::vector<size_t> blockSizes = {input.size() - 1, input.size(), input.size() + 1,
+                                      kReadBlockSize};
+    for (size_t size = 1; size <= 64; ++size) blockSizes.push_back(size);
+    for (size_t parts = 2; parts <= 5; ++parts) {
+      if (input.size() % parts == 0) blockSizes.push_back(input.size() / parts);
+    }
+    RecordingSink whole;
+    readAll(input, whole);
+    for (size_t blockSize : blockSizes) {
+      SCOPED_TRACE(std::string(c.name) + ", blocks of " + std::to_string(blockSize));
+      RecordingSink sink;
+      ReadResult result = readAll(input, sink, "4010,3051", blockSize);
+      EXPECT_EQ(result.status, 0);
+      ASSERT_GE(sink.tokens.size(), c.last.size());
+      const std::vector<std::string> tail(sink.tokens.end() - c.last.size(), sink.tokens.end());
+      EXPECT_EQ(tail, c.last);
+      EXPECT_EQ(sink.tokens, whole.tokens);
+    }
+  }
 }
 
 TEST(Reader, EnvelopeChecks) {

@@ -3,6 +3,7 @@
 // detail records, and storing values by field type.
 #include "mapping.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
@@ -23,6 +24,19 @@ void copyCut(char *to, const char *from, size_t size) {
 template <size_t N>
 void copyCut(char (&to)[N], const char *from) {
   copyCut(to, from, N);
+}
+
+// copyCut that also folds every character copied, and the end of the text,
+// into an FNV-1a hash.
+template <size_t N>
+void copyHashed(char (&to)[N], const char *from, std::uint32_t &hash) {
+  size_t len = 0;
+  for (; len < N - 1 && from[len] != '\0'; ++len) {
+    to[len] = from[len];
+    hash = (hash ^ static_cast<unsigned char>(from[len])) * 16777619u;
+  }
+  to[len] = '\0';
+  hash = hash * 16777619u;
 }
 
 // Whether two texts are equal; for the short identifiers compared per
@@ -65,28 +79,127 @@ constexpr CompositeRow kCompositeTable[] = {
 };
 constexpr int kCompositeRows = sizeof kCompositeTable / sizeof kCompositeTable[0];
 
-bool slotMatches(const Slot &slot, int elementNo, int componentNo) {
+constexpr bool slotMatches(const Slot &slot, int elementNo, int componentNo) {
   if (slot.first == 0 && slot.component == 0) return false;
   if (elementNo < slot.first || componentNo != slot.component) return false;
   if (slot.step > 0) return (elementNo - slot.first) % slot.step == 0;
   return elementNo == slot.first;
 }
 
-// The level a segment identifier opens (1 to 5), or 0.
-int levelOpenedBy(const char *id) {
-  static constexpr struct {
-    const char *id;
-    int level;
-  } kOpeners[] = {{"ISA", 1}, {"GS", 2}, {"ST", 2}, {"LX", 3}, {"CLP", 4}, {"SVC", 5}};
-  for (const auto &opener : kOpeners) {
-    if (same(id, opener.id)) return opener.level;
+// The slots of composite row `row` that element e, component k matches: bit
+// `kind` for each.
+constexpr unsigned matchingSlots(int row, int elementNo, int componentNo) {
+  unsigned kinds = 0;
+  for (int kind = 0; kind < kSlots; ++kind) {
+    if (slotMatches(kCompositeTable[row].slots[kind], elementNo, componentNo)) kinds |= 1u << kind;
   }
-  return 0;
+  return kinds;
 }
+
+// matchingSlots worked out when the program is built for the element and
+// component numbers of the plans, so that a token finds its slots in one
+// step.
+struct SlotMatches {
+  unsigned char kinds[kCompositeRows][kPlanElements + 1][kPlanComponents + 1] = {};
+};
+constexpr SlotMatches makeSlotMatches() {
+  SlotMatches matches;
+  for (int row = 0; row < kCompositeRows; ++row) {
+    for (int e = 0; e <= kPlanElements; ++e) {
+      for (int k = 0; k <= kPlanComponents; ++k) matches.kinds[row][e][k] = static_cast<unsigned char>(matchingSlots(row, e, k));
+    }
+  }
+  return matches;
+}
+constexpr SlotMatches kSlotMatches = makeSlotMatches();
+static_assert(kSlots <= 8, "the kinds fit a byte");
+
+unsigned slotsMatching(int row, int elementNo, int componentNo) {
+  if (elementNo >= 0 && elementNo <= kPlanElements && componentNo >= 0 && componentNo <= kPlanComponents) {
+    return kSlotMatches.kinds[row][elementNo][componentNo];
+  }
+  return matchingSlots(row, elementNo, componentNo);
+}
+
+// Segments that open a level, and segments that close the levels from one
+// down (each open level from 5 down to that one is appended).
+struct LevelRow {
+  const char *segment;
+  int level;
+};
+constexpr LevelRow kOpeners[] = {{"ISA", 1}, {"GS", 2}, {"ST", 2}, {"LX", 3}, {"CLP", 4}, {"SVC", 5}};
+constexpr LevelRow kClosers[] = {{"PLB", 3}, {"SE", 3}, {"IEA", 2}};
+
+// An identifier of at most three characters packed into a word, byte i
+// holding character i and zeros after the last. Every identifier of the
+// tables above has at most three characters, so a longer identifier, whose
+// fourth byte is not zero, matches none of them.
+constexpr std::uint32_t packId(const char *id) {
+  std::uint32_t packed = 0;
+  for (int i = 0; i < 4 && id[i] != '\0'; ++i) packed |= std::uint32_t{static_cast<unsigned char>(id[i])} << (8 * i);
+  return packed;
+}
+
+// What an identifier of the tables above does besides naming fields: the
+// level it opens, the level down to which it closes, its qualifier row and
+// its composite row. Merged from the tables when the program is built, into
+// slots by a hash of the packed identifier (probed in turn up to an empty
+// one), so that a segment finds all of it in about one step.
+struct Role {
+  std::uint32_t id = 0;  // 0: an empty slot
+  int opens = 0;
+  int closesDownTo = 0;
+  int qualifierRow = -1;
+  int compositeRow = -1;
+};
+struct Roles {
+  static constexpr int kSlots = 64;  // a power of two, well above the rows
+  Role slots[kSlots] = {};
+  int count = 0;
+  bool idsFit = true;  // every identifier has one to three characters
+
+  static constexpr int home(std::uint32_t id) { return static_cast<int>((id * 0x9E3779B1u) >> 26); }
+
+  constexpr Role &add(const char *segment) {
+    int len = 0;
+    while (segment[len] != '\0') ++len;
+    idsFit = idsFit && len >= 1 && len <= 3;
+    const std::uint32_t id = packId(segment);
+    int i = home(id);
+    while (slots[i].id != 0 && slots[i].id != id) i = (i + 1) & (kSlots - 1);
+    if (slots[i].id == 0) ++count;
+    slots[i].id = id;
+    return slots[i];
+  }
+  // The role of a packed identifier, or null.
+  const Role *find(std::uint32_t id) const {
+    for (int i = home(id); slots[i].id != 0; i = (i + 1) & (kSlots - 1)) {
+      if (slots[i].id == id) return &slots[i];
+    }
+    return nullptr;
+  }
+};
+
+constexpr Roles makeRoles() {
+  Roles roles;
+  for (const LevelRow &opener : kOpeners) roles.add(opener.segment).opens = opener.level;
+  for (const LevelRow &closer : kClosers) roles.add(closer.segment).closesDownTo = closer.level;
+  for (int row = 0; row < kQualifierRows; ++row) roles.add(kQualifierTable[row].segment).qualifierRow = row;
+  for (int row = 0; row < kCompositeRows; ++row) roles.add(kCompositeTable[row].segment).compositeRow = row;
+  return roles;
+}
+constexpr Roles kRoles = makeRoles();
+static_assert(kRoles.idsFit, "identifiers with a role have one to three characters");
+static_assert(kRoles.count <= Roles::kSlots / 2, "slots stay at most half full");
 
 // Remembered field lookups are dropped when a table's list grows this long,
 // so that an input full of distinct names cannot grow it without bound.
 constexpr size_t kFieldCacheLimit = 4096;
+
+// What a plan entry holds until its lookup is made; a lookup gives a field
+// of a table or null, never this.
+FIELD4 gNotLookedUp;
+FIELD4 *const kNotLookedUp = &gNotLookedUp;
 
 // A date text as CCYYMMDD in `date` (9 bytes). A text that gives no valid
 // calendar date ("20002316") gives the blank date: a "D" field holding
@@ -221,43 +334,39 @@ void SegmentMapping::reset() {
   qualifierRow_ = compositeRow_ = -1;
   pending_ = false;
   record_[0] = group_[0] = plbId_[0] = plbDate_[0] = '\0';
+  dropPlans();
+  // The fixed fields are looked up at their first use, not here: the run
+  // sets errFieldName 0 only after the reset.
+  fixedKnown_ = false;
   for (auto &lookups : fields_) lookups.clear();
-  memset(recent_, 0, sizeof recent_);
 }
 
 void SegmentMapping::segmentIdentifier(const char *current, const char *previous) {
   // 1. The detail record of the segment before is complete.
   if (pending_) appendDetail();
+  plan_ = nullptr;
 
   // 2. The identifiers.
   copyCut(previousSegment_, previous);
   copyCut(segment_, current);
+  const Role *role = kRoles.find(packId(segment_));
 
   // 3. Level dispatch on the exact identifier.
-  if (int level = levelOpenedBy(segment_)) {
-    openLevel(level);
-  } else if (same(segment_, "PLB") || same(segment_, "SE")) {
-    closeLevelsDownTo(3);
-  } else if (same(segment_, "IEA")) {
-    closeLevelsDownTo(2);
+  if (role != nullptr && role->opens != 0) {
+    openLevel(role->opens);
+  } else if (role != nullptr && role->closesDownTo != 0) {
+    closeLevelsDownTo(role->closesDownTo);
   }
 
   // 4. The qualifier row; every other row forgets its previous qualifier,
-  // so the occurrence count runs only over consecutive segments.
-  qualifierRow_ = -1;
-  for (int row = 0; row < kQualifierRows; ++row) {
-    if (same(segment_, kQualifierTable[row].segment)) {
-      qualifierRow_ = row;
-    } else {
-      qualifiers_[row].previous[0] = '\0';
-    }
-  }
+  // so the occurrence count runs only over consecutive segments. Only the
+  // row of the segment before can hold one.
+  const int before = qualifierRow_;
+  qualifierRow_ = role != nullptr ? role->qualifierRow : -1;
+  if (before >= 0 && before != qualifierRow_) qualifiers_[before].previous[0] = '\0';
 
   // 5. The composite row.
-  compositeRow_ = -1;
-  for (int row = 0; row < kCompositeRows; ++row) {
-    if (same(segment_, kCompositeTable[row].segment)) compositeRow_ = row;
-  }
+  compositeRow_ = role != nullptr ? role->compositeRow : -1;
 
   // 6. Detail buffers.
   copyCut(record_, segment_);
@@ -271,12 +380,13 @@ void SegmentMapping::openLevel(int n) {
   currentLevel_ = n;
   open_[n] = true;
   currentTable_ = n;
+  plan_ = nullptr;
   d4appendStart(tables_.level(n), 0);
   applyTemplate(n);
 
   ++counter_[n];
-  f4assignLong(field(n, FieldName().add("L").addNumber(n).add("_REC").text()), counter_[n]);
-  if (n > 1) f4assignLong(field(n, FieldName().add("L").addNumber(n - 1).add("_PTR").text()), counter_[n - 1]);
+  f4assignLong(fixed().rec[n], counter_[n]);
+  if (n > 1) f4assignLong(fixed().ptr[n], counter_[n - 1]);
 }
 
 void SegmentMapping::applyTemplate(int n) {
@@ -299,7 +409,10 @@ void SegmentMapping::closeLevelsDownTo(int n) {
     int above = level - 1;
     while (above >= 1 && !open_[above]) --above;
     currentLevel_ = above;
-    if (above >= 1) currentTable_ = above;
+    if (above >= 1) {
+      currentTable_ = above;
+      plan_ = nullptr;
+    }
   }
 }
 
@@ -322,51 +435,147 @@ void SegmentMapping::refreshGroupTemplate() {
 }
 
 void SegmentMapping::element(const char *token, int elementNo, int componentNo, char) {
-  FieldName name;
-  bool mapped = false;
-  if (qualifierRow_ >= 0) {
-    mapped = true;
-    name = qualifiedName(token, elementNo);
-  } else if (compositeRow_ >= 0) {
-    // A token a slot takes goes to the detail table only.
-    mapped = runSlots(token, elementNo, componentNo);
-  }
-
   FIELD4 *target = nullptr;
-  if (!mapped) {
-    name.add(segment_).addNumber(elementNo, 2);
-    target = field(currentTable_, name.text());
-    if (target == nullptr) target = field(currentTable_, name.add("_").addNumber(componentNo).text());
-  } else if (!name.empty()) {
-    target = field(currentTable_, name.text());
+  if (qualifierRow_ >= 0) {
+    if (elementNo == kQualifierTable[qualifierRow_].element) takeQualifier(token);
+    target = qualifiedField(elementNo);
+  } else if (compositeRow_ >= 0 && runSlots(token, elementNo, componentNo)) {
+    // A token a slot takes goes to the detail table only.
+    return;
+  } else {
+    target = plainField(elementNo, componentNo);
   }
   if (target != nullptr) store(target, token);
 }
 
-FieldName SegmentMapping::qualifiedName(const char *token, int elementNo) {
+void SegmentMapping::takeQualifier(const char *token) {
   const QualifierRow &row = kQualifierTable[qualifierRow_];
   QualifierState &q = qualifiers_[qualifierRow_];
-  if (elementNo == row.element) {
-    const bool address = same(row.segment, "N3") || same(row.segment, "N4");
-    copyCut(q.current, address ? savedN1_ : token);
-    if (same(row.segment, "N1")) copyCut(savedN1_, token);
-    q.count = same(q.current, q.previous) ? q.count + 1 : 1;
-    copyCut(q.previous, q.current);
-  }
-  FieldName name;
-  name.add(segment_).addNumber(elementNo, 2).add("_").add(q.current);
+  const bool address = same(row.segment, "N3") || same(row.segment, "N4");
+  copyCut(q.current, address ? savedN1_ : token);
+  if (same(row.segment, "N1")) copyCut(savedN1_, token);
+  q.count = same(q.current, q.previous) ? q.count + 1 : 1;
+  copyCut(q.previous, q.current);
+  plan_ = nullptr;
+}
+
+FieldName SegmentMapping::qualifiedName(int elementNo) const {
+  const QualifierState &q = qualifiers_[qualifierRow_];
+  FieldName name = elementName(elementNo);
+  name.add("_").add(q.current);
   if (q.count != 1) name.add("_").addNumber(q.count);
   return name;
 }
 
+// A plan entry stands for the name built from its key and its numbers, and
+// a table gives the same field for the same name every time, so an entry
+// looked up once holds for the rest of the plan's life, cut names included.
+FIELD4 *SegmentMapping::qualifiedField(int elementNo) {
+  if (elementNo < 1 || elementNo > kPlanElements) return field(currentTable_, qualifiedName(elementNo).text());
+  FIELD4 *&target = plan().element[elementNo - 1];
+  if (target == kNotLookedUp) target = field(currentTable_, qualifiedName(elementNo).text());
+  return target;
+}
+
+FIELD4 *SegmentMapping::plainField(int elementNo, int componentNo) {
+  if (elementNo < 1 || elementNo > kPlanElements) {
+    FIELD4 *whole = field(currentTable_, elementName(elementNo).text());
+    if (whole != nullptr) return whole;
+    return field(currentTable_, elementName(elementNo).add("_").addNumber(componentNo).text());
+  }
+  Plan &p = plan();
+  FIELD4 *&whole = p.element[elementNo - 1];
+  if (whole == kNotLookedUp) whole = field(currentTable_, elementName(elementNo).text());
+  if (whole != nullptr) return whole;
+
+  if (componentNo < 1 || componentNo > kPlanComponents) {
+    return field(currentTable_, elementName(elementNo).add("_").addNumber(componentNo).text());
+  }
+  FIELD4 *&part = p.component[elementNo - 1][componentNo - 1];
+  if (part == kNotLookedUp) part = field(currentTable_, elementName(elementNo).add("_").addNumber(componentNo).text());
+  return part;
+}
+
+FieldName SegmentMapping::elementName(int elementNo) const {
+  FieldName name;
+  name.add(segment_).addNumber(elementNo, 2);
+  return name;
+}
+
+SegmentMapping::Plan::Plan(const PlanKey &k) : key(k) {
+  std::fill(&element[0], &element[0] + kPlanElements, kNotLookedUp);
+  std::fill(&component[0][0], &component[0][0] + kPlanElements * kPlanComponents, kNotLookedUp);
+}
+
+SegmentMapping::Plan &SegmentMapping::plan() {
+  if (plan_ != nullptr) return *plan_;
+  PlanKey key;
+  key.table = currentTable_;
+  key.count = qualifierRow_ >= 0 ? qualifiers_[qualifierRow_].count : 0;
+  // The texts are hashed as they are copied: the key's bytes were just
+  // written one by one, and reading them back in words would wait for them.
+  std::uint32_t hash = (static_cast<std::uint32_t>(key.table) * 31u) ^ static_cast<std::uint32_t>(key.count);
+  copyHashed(key.segment, segment_, hash);
+  copyHashed(key.qualifier, qualifierRow_ >= 0 ? qualifiers_[qualifierRow_].current : "", hash);
+  plan_ = &planFor(key, hash);
+  return *plan_;
+}
+
+SegmentMapping::Plan &SegmentMapping::planFor(const PlanKey &key, std::uint32_t hash) {
+  constexpr std::uint32_t kMask = kPlanSlots - 1;
+  hash ^= hash >> 16;
+  std::uint32_t slot = hash & kMask;
+  for (; plans_[slot] != nullptr; slot = (slot + 1) & kMask) {
+    const PlanKey &kept = plans_[slot]->key;
+    if (kept.table == key.table && kept.count == key.count && same(kept.segment, key.segment) &&
+        same(kept.qualifier, key.qualifier)) {
+      return *plans_[slot];
+    }
+  }
+  if (planCount_ == kPlanLimit) {
+    // An input full of distinct segments or qualifiers: start again rather
+    // than grow.
+    dropPlans();
+    slot = hash & kMask;
+  }
+  plans_[slot] = std::make_unique<Plan>(key);
+  ++planCount_;
+  return *plans_[slot];
+}
+
+void SegmentMapping::dropPlans() {
+  for (auto &p : plans_) p.reset();
+  planCount_ = 0;
+  plan_ = nullptr;
+}
+
+const SegmentMapping::FixedFields &SegmentMapping::fixed() {
+  if (fixedKnown_) return fixed_;
+  fixed_ = {};
+  for (int n = 1; n <= kLevels; ++n) {
+    fixed_.rec[n] = field(n, FieldName().add("L").addNumber(n).add("_REC").text());
+    if (n > 1) fixed_.ptr[n] = field(n, FieldName().add("L").addNumber(n - 1).add("_PTR").text());
+  }
+  fixed_.level = field(kDetailLevel, "LEVEL");
+  fixed_.recPtr = field(kDetailLevel, "REC_PTR");
+  fixed_.record = field(kDetailLevel, "RECORD");
+  fixed_.group = field(kDetailLevel, "GROUP");
+  fixed_.code = field(kDetailLevel, "CODE");
+  fixed_.amount = field(kDetailLevel, "AMOUNT");
+  fixed_.quantity = field(kDetailLevel, "QUANTITY");
+  fixed_.plbId = field(kDetailLevel, "PLBID");
+  fixed_.plbDate = field(kDetailLevel, "PLBDATE");
+  fixedKnown_ = true;
+  return fixed_;
+}
+
 bool SegmentMapping::runSlots(const char *token, int elementNo, int componentNo) {
+  const unsigned kinds = slotsMatching(compositeRow_, elementNo, componentNo);
+  if (kinds == 0) return false;
   const CompositeRow &row = kCompositeTable[compositeRow_];
-  bool matched = false;
   bool appendNow = false;
-  for (int kind = 0; kind < kSlots; ++kind) {
-    const Slot &slot = row.slots[kind];
-    if (!slotMatches(slot, elementNo, componentNo)) continue;
-    matched = true;
+  for (int kind = 0; (kinds >> kind) != 0; ++kind) {
+    if ((kinds & (1u << kind)) == 0) continue;
     switch (kind) {
       case kGroup:
         copyCut(group_, token);
@@ -374,13 +583,13 @@ bool SegmentMapping::runSlots(const char *token, int elementNo, int componentNo)
         break;
       case kCode:
         if (!pending_) startDetail();
-        f4assign(field(kDetailLevel, "CODE"), token);
+        f4assign(fixed().code, token);
         break;
       case kAmount:
-        f4assignDouble(field(kDetailLevel, "AMOUNT"), leadingNumber(token));
+        f4assignDouble(fixed().amount, leadingNumber(token));
         break;
       case kQuantity:
-        f4assignDouble(field(kDetailLevel, "QUANTITY"), leadingNumber(token));
+        f4assignDouble(fixed().quantity, leadingNumber(token));
         break;
       case kPlbId:
         copyCut(plbId_, token);
@@ -389,10 +598,10 @@ bool SegmentMapping::runSlots(const char *token, int elementNo, int componentNo)
         dateOf(token, plbDate_);
         break;
     }
-    appendNow = pending_ && slot.append == 1;
+    appendNow = pending_ && row.slots[kind].append == 1;
   }
   if (appendNow) appendDetail();
-  return matched;
+  return true;
 }
 
 void SegmentMapping::startDetail() {
@@ -400,12 +609,13 @@ void SegmentMapping::startDetail() {
   d4appendStart(tables_.level(kDetailLevel), 0);
   pending_ = true;
   applyTemplate(kDetailLevel);
-  f4assignDouble(field(kDetailLevel, "LEVEL"), currentLevel_);
-  f4assignDouble(field(kDetailLevel, "REC_PTR"), counter_[currentLevel_]);
-  f4assign(field(kDetailLevel, "RECORD"), record_);
-  f4assign(field(kDetailLevel, "GROUP"), group_);
-  f4assign(field(kDetailLevel, "PLBID"), plbId_);
-  f4assign(field(kDetailLevel, "PLBDATE"), plbDate_);
+  const FixedFields &f = fixed();
+  f4assignDouble(f.level, currentLevel_);
+  f4assignDouble(f.recPtr, counter_[currentLevel_]);
+  f4assign(f.record, record_);
+  f4assign(f.group, group_);
+  f4assign(f.plbId, plbId_);
+  f4assign(f.plbDate, plbDate_);
 }
 
 void SegmentMapping::appendDetail() {
@@ -421,35 +631,13 @@ void SegmentMapping::finish() {
 FIELD4 *SegmentMapping::field(int n, const char *name) {
   DATA4 *data = tables_.level(n);
   if (data == nullptr) return nullptr;
-  // The name's length and hash; a name too long for a slot bypasses them.
-  std::uint32_t hash = 2166136261u;
-  size_t len = 0;
-  for (; name[len] != '\0' && len < kFieldNameSize; ++len)
-    hash = (hash ^ static_cast<unsigned char>(name[len])) * 16777619u;
-  RecentField *recent = nullptr;
-  if (len > 0 && len < kFieldNameSize) {
-    recent = &recent_[n][hash & (kRecentFields - 1)];
-    if (same(recent->name, name)) return recent->field;
-  }
-
   auto &lookups = fields_[n];
-  key_.assign(name, len < kFieldNameSize ? len : strlen(name));
+  key_.assign(name);
   auto found = lookups.find(key_);
-  FIELD4 *f = nullptr;
-  if (found != lookups.end()) {
-    f = found->second;
-  } else {
-    if (lookups.size() >= kFieldCacheLimit) {
-      lookups.clear();
-      memset(recent_[n], 0, sizeof recent_[n]);
-    }
-    f = d4field(data, name);
-    lookups.emplace(key_, f);
-  }
-  if (recent != nullptr) {
-    memcpy(recent->name, name, len + 1);
-    recent->field = f;
-  }
+  if (found != lookups.end()) return found->second;
+  if (lookups.size() >= kFieldCacheLimit) lookups.clear();
+  FIELD4 *f = d4field(data, name);
+  lookups.emplace(key_, f);
   return f;
 }
 

@@ -31,10 +31,18 @@
 // (CAS quantity, PLB amount), and at the end of the input.
 //
 // The mapping relies on the run's setting errFieldName 0 while it works: a
-// missing field is no error. Field lookups are remembered per table.
+// missing field is no error.
+//
+// Field lookups are made once per situation, not per token: a segment's
+// lookups in the current table are kept in a plan, found at the segment's
+// first element by the table, the identifier and, for the qualifier
+// segments, the qualifier and its count; an element is then an index into
+// the plan. The fixed fields (each level's number and link, the detail
+// fields) are looked up once per run.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <unordered_map>
 
@@ -50,6 +58,9 @@ constexpr int kFieldNameSize = 20;    // a built field name: at most 19 characte
 constexpr int kQualifierSize = 10;    // a qualifier: at most 9 characters
 constexpr int kSavedN1Size = 12;      // the last N1 qualifier: at most 11 characters
 constexpr int kQualifierRows = 8;     // PER, QTY, AMT, DTM, NM1, N1, N3, N4
+constexpr int kPlanElements = 24;     // element numbers a plan holds lookups for
+constexpr int kPlanComponents = 8;    // component numbers a plan holds lookups for
+constexpr int kPlanLimit = 512;       // plans kept at most; reaching it drops them all
 
 // A field name being built from freeUnits. It holds at most kFieldNameSize - 1
 // characters; what goes beyond is cut (such a name never matches a field).
@@ -101,12 +112,52 @@ class SegmentMapping : public TokenSink {
     int count;
   };
 
+  // Which plan a segment's elements use.
+  struct PlanKey {
+    int32_t table;
+    int32_t count;  // the qualifier's count; 0 for a segment without one
+    char segment[kSegmentIdSize];
+    char qualifier[kQualifierSize];
+  };
+  // The lookups of one segment in one table, each made at its first use
+  // (kNotLookedUp until then): per element, the field of the element's name
+  // (plain or qualified), and per element and component, the field of the
+  // component's name, asked for only when the plain one is missing.
+  struct Plan {
+    explicit Plan(const PlanKey &k);
+    PlanKey key;
+    FIELD4 *element[kPlanElements];
+    FIELD4 *component[kPlanElements][kPlanComponents];
+  };
+  // The fields every run asks for, looked up at their first use.
+  struct FixedFields {
+    FIELD4 *rec[kLevels + 1];  // Ln_REC of level n (index 0 unused)
+    FIELD4 *ptr[kLevels + 1];  // Ln-1_PTR of level n (index 0 and 1 unused)
+    FIELD4 *level, *recPtr, *record, *group, *code, *amount, *quantity, *plbId, *plbDate;
+  };
+
   void openLevel(int n);
   void refreshGroupTemplate();
   // Copies the template of table n over its record buffer.
   void applyTemplate(int n);
-  // The field name of a token of a qualifier segment.
-  FieldName qualifiedName(const char *token, int elementNo);
+  // The qualifier element of a qualifier segment: updates the row's
+  // qualifier and count (N1 also the saved one).
+  void takeQualifier(const char *token);
+  // The plain field name of an element: identifier and element number.
+  FieldName elementName(int elementNo) const;
+  // The field name of an element of a qualifier segment.
+  FieldName qualifiedName(int elementNo) const;
+  // The field of an element of a qualifier segment, or null.
+  FIELD4 *qualifiedField(int elementNo);
+  // The field of an element or component of any other segment, or null.
+  FIELD4 *plainField(int elementNo, int componentNo);
+  // The plan of the current segment, table and qualifier.
+  Plan &plan();
+  // The plan of that key, whose hash is given; made, and the plans dropped
+  // at kPlanLimit, when it is not kept.
+  Plan &planFor(const PlanKey &key, std::uint32_t hash);
+  void dropPlans();
+  const FixedFields &fixed();
   // Runs the composite slots for a token; true when one of them matched.
   bool runSlots(const char *token, int elementNo, int componentNo);
   void startDetail();
@@ -142,21 +193,24 @@ class SegmentMapping : public TokenSink {
   char plbId_[51] = {};
   char plbDate_[9] = {};
 
-  // Field lookups of each table (index 1 to 6), by the name asked for, and
-  // the key of the lookup in hand (kept to reuse its storage).
+  // The plan of the current segment, or null when it is still to be found:
+  // dropped at every segment identifier, at every change of the current
+  // table and of the qualifier.
+  Plan *plan_ = nullptr;
+  // The plans kept, in slots by a hash of the key, probed in turn; at most
+  // kPlanLimit of them, so half the slots stay free.
+  static constexpr int kPlanSlots = 2 * kPlanLimit;  // a power of two
+  std::unique_ptr<Plan> plans_[kPlanSlots];
+  int planCount_ = 0;
+
+  FixedFields fixed_ = {};
+  bool fixedKnown_ = false;
+
+  // Field lookups by name of each table (index 1 to 6), for what the plans
+  // do not hold, and the key of the lookup in hand (kept to reuse its
+  // storage).
   std::unordered_map<std::string, FIELD4 *> fields_[kDetailLevel + 1];
   std::string key_;
-
-  // In front of those lookups, each table's most recent ones in slots chosen
-  // by a hash of the name, so that a name asked for again costs no string
-  // building and no map search. A slot holds only a lookup the table's map
-  // holds too: the slots are emptied whenever the map is (empty name: free).
-  static constexpr int kRecentFields = 256;  // a power of two
-  struct RecentField {
-    char name[kFieldNameSize];
-    FIELD4 *field;
-  };
-  RecentField recent_[kDetailLevel + 1][kRecentFields] = {};
 };
 
 // The leading decimal number of a token: optional blanks, an optional sign,

@@ -530,6 +530,62 @@ TEST_F(MappingTest, LongValuesAndNamesAreCut) {
   EXPECT_EQ(details.records[0].at("PLBDATE"), "");
 }
 
+// Field lookups are kept per segment, table and qualifier, for element and
+// component numbers up to a limit, and dropped when too many are kept: in
+// each situation a token must land where naming it afresh puts it.
+TEST_F(MappingTest, KeptLookupsGiveTheFieldOfEachToken) {
+  struct Stored {
+    int level;
+    const char *field;
+    const char *value;
+  };
+  struct Case {
+    const char *name;
+    std::vector<std::string> segments;  // after ISA, GS and ST
+    std::vector<Stored> stored;         // in the first record of the level
+  };
+  // More distinct DTM qualifiers than lookups are kept for.
+  std::vector<std::string> flood = {"LX*1", "CLP*A1", "DTM*232*19990101"};
+  for (int i = 0; i < 2 * kPlanLimit; ++i) flood.push_back("DTM*Q" + std::to_string(i) + "*19990101");
+  for (const char *s : {"DTM*233*19990202", "DTM*232*19990303"}) flood.push_back(s);
+
+  const Case cases[] = {
+      {"a qualifier that changes between segments of one identifier",
+       {"LX*1", "CLP*A1", "DTM*232*19990101", "DTM*233*19990202", "AMT*AU*10", "AMT*B6*20", "AMT*AU*30"},
+       {{4, "DTM02_232", "19990101"}, {4, "DTM02_233", "19990202"}, {4, "AMT02_AU", "30.00"},
+        {4, "AMT02_AU_2", "0.00"}}},
+      {"a qualifier that changes inside a segment",
+       {"LX*1", "CLP*A1", "AMT*B6:AU*10"},
+       {{4, "AMT01_AU", "AU"}, {4, "AMT02_AU", "10.00"}}},
+      {"one identifier in two tables",
+       {"DTM*405*19990101", "LX*1", "CLP*A1", "DTM*405*20000202"},
+       {{2, "DTM02_405", "19990101"}}},
+      {"element and component numbers beyond the kept ones",
+       {"LX*1", "CLP*A1" + std::string(28, '*') + "*Z", "AMT*AU" + std::string(23, '*') + "*Q",
+        "MIA*a:b:c:d:e:f:g:h:i:J"},
+       {{4, "CLP01", "A1"}, {4, "CLP30", "Z"}, {4, "AMT25_AU", "Q"}, {4, "MIA01_2", "b"}, {4, "MIA01_10", "J"}}},
+      {"more qualifiers than lookups kept", flood, {{4, "DTM02_232", "19990303"}, {4, "DTM02_233", "19990202"}}},
+  };
+  std::string layout = testLayout();
+  const std::string claimFields = " CLP30 C 5\n AMT25_AU C 5\n MIA01_2 C 5\n MIA01_10 C 5\n";
+  layout.insert(layout.find("[LEVEL_5]"), claimFields);
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    TearDown();
+    SetUp();
+    makeSet(layout);
+    std::vector<std::string> segments = kGroupHead;
+    segments.insert(segments.end(), c.segments.begin(), c.segments.end());
+    for (const char *s : {"SE*9*0001", "GE*1*7", "IEA*1*000000001"}) segments.push_back(s);
+    ASSERT_EQ(load(interchange(segments)), 0);
+    for (const Stored &s : c.stored) {
+      const DbfTable table = level(s.level);
+      ASSERT_FALSE(table.records.empty()) << s.field;
+      EXPECT_EQ(table.records[0].at(s.field), s.value) << s.field;
+    }
+  }
+}
+
 // A table without one of the required fields: every assignment to it is a
 // null-handle report (with no context to keep the code); the load goes on.
 TEST_F(MappingTest, MissingRequiredFieldIsReportedAndTheLoadGoesOn) {

@@ -293,6 +293,12 @@ int formatFixed(double value, char *out, int width, int decimals) {
   return 0;
 }
 
+// "00" to "99": two digits per division in the loops below.
+constexpr char kDigitPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
 int formatFixedSmall(double value, char *out, int width, int decimals) {
   if (out == nullptr || width <= 0) return err::kOverflow;
   // The point stands at n whenever decimals were asked for, even when the
@@ -305,24 +311,43 @@ int formatFixedSmall(double value, char *out, int width, int decimals) {
   // the value times 10^decimals rounds to an integer below 10^18.
   if (!(magnitude < 1e14) || decimals > 4) return kNotSmall;
 
-  // magnitude = mantissa * 2^exponent exactly, from the bits of the double.
-  std::uint64_t bits;
-  std::memcpy(&bits, &magnitude, sizeof bits);
-  const int biased = static_cast<int>(bits >> 52);
-  std::uint64_t mantissa = bits & ((std::uint64_t{1} << 52) - 1);
-  int exponent = -1074;
-  if (biased != 0) {
-    mantissa |= std::uint64_t{1} << 52;
-    exponent = biased - 1075;
-  }
-  static constexpr std::uint64_t kPowers[] = {1, 10, 100, 1000, 10000};
-  const std::uint64_t scale = kPowers[decimals];
+  static constexpr std::uint64_t kPowers[] = {1,
+                                              10,
+                                              100,
+                                              1000,
+                                              10000,
+                                              100000,
+                                              1000000,
+                                              10000000,
+                                              100000000,
+                                              1000000000,
+                                              10000000000,
+                                              100000000000,
+                                              1000000000000,
+                                              10000000000000,
+                                              100000000000000,
+                                              1000000000000000,
+                                              10000000000000000,
+                                              100000000000000000,
+                                              1000000000000000000};
   // Rounded to whole units of the last decimal, half way away from zero.
   std::uint64_t rounded;
-  if (exponent >= 0) {
-    rounded = (mantissa << exponent) * scale;
+  const auto whole = static_cast<std::uint64_t>(magnitude);
+  if (static_cast<double>(whole) == magnitude) {
+    rounded = whole * kPowers[decimals];
   } else {
-    const unsigned __int128 scaled = static_cast<unsigned __int128>(mantissa) * scale;
+    // magnitude = mantissa * 2^exponent exactly, from the bits of the double;
+    // a fraction is there, so exponent < 0.
+    std::uint64_t bits;
+    std::memcpy(&bits, &magnitude, sizeof bits);
+    const int biased = static_cast<int>(bits >> 52);
+    std::uint64_t mantissa = bits & ((std::uint64_t{1} << 52) - 1);
+    int exponent = -1074;
+    if (biased != 0) {
+      mantissa |= std::uint64_t{1} << 52;
+      exponent = biased - 1075;
+    }
+    const unsigned __int128 scaled = static_cast<unsigned __int128>(mantissa) * kPowers[decimals];
     const int shift = -exponent;
     if (shift >= 128) {
       rounded = 0;
@@ -332,38 +357,49 @@ int formatFixedSmall(double value, char *out, int width, int decimals) {
     }
   }
 
-  // The integer positions n, the integer part q and its digit count p (0
-  // when q is 0), as the general layout has them.
-  const std::uint64_t q = rounded / scale;
-  std::uint64_t fraction = rounded % scale;
-  int p = 0;
-  for (std::uint64_t rest = q; rest != 0; rest /= 10) ++p;
+  // Right to left: the decimals (leading zeros kept) and the point.
+  char *at = out + width;
+  int left = decimals;
+  for (; left >= 2; left -= 2) {
+    at -= 2;
+    std::memcpy(at, &kDigitPairs[2 * (rounded % 100)], 2);
+    rounded /= 100;
+  }
+  if (left == 1) {
+    *--at = static_cast<char>('0' + rounded % 10);
+    rounded /= 10;
+  }
+  if (point) *--at = '.';
+
+  // The integer part q fits when its digits fit the n integer positions,
+  // and a minus sign in front of them; a zero integer part shows as '0' in
+  // the last position, the sign before it or, with one position only, in
+  // its place.
+  const std::uint64_t q = rounded;
   const bool negative = value < 0;
-  // The sign goes right before the first digit; after a blank integer part
-  // (q is 0) before its '0', or in the only integer position.
-  const int s = p > 0 ? n - p - 1 : (n == 1 ? 0 : n - 2);
-  if (p > n || n < 0 || (negative && s < 0)) {
+  const bool fits =
+      q == 0 ? !(negative && n == 0) : n >= 19 || (q < kPowers[n] && !(negative && q >= kPowers[n - 1]));
+  if (!fits) {
     std::memset(out, '*', static_cast<std::size_t>(width));
     return err::kOverflow;
   }
-
-  // Right to left: the decimals (leading zeros kept), the point, the integer
-  // digits ('0' for a zero integer part), blanks, then the sign over them.
-  char *at = out + width;
-  for (int i = 0; i < decimals; ++i) {
-    *--at = static_cast<char>('0' + fraction % 10);
-    fraction /= 10;
-  }
-  if (point) *--at = '.';
   if (n > 0) {
-    std::uint64_t rest = q;
-    do {
-      *--at = static_cast<char>('0' + rest % 10);
-      rest /= 10;
-    } while (rest != 0);
-    while (at > out) *--at = ' ';
+    for (; rounded >= 100; rounded /= 100) {
+      at -= 2;
+      std::memcpy(at, &kDigitPairs[2 * (rounded % 100)], 2);
+    }
+    if (rounded >= 10) {
+      at -= 2;
+      std::memcpy(at, &kDigitPairs[2 * rounded], 2);
+    } else {
+      *--at = static_cast<char>('0' + rounded);
+    }
   }
-  if (negative) out[s] = '-';
+  if (negative) {
+    if (at > out) --at;
+    *at = '-';
+  }
+  std::memset(out, ' ', static_cast<std::size_t>(at - out));
   return 0;
 }
 

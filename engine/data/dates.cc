@@ -95,6 +95,16 @@ int monthFromName(const char *value, std::size_t valueLen, std::size_t start) {
   return 0;
 }
 
+// c4atoi of n bytes that are digits and blanks only: leading blanks are
+// skipped and the digits up to the next blank read.
+int blankDigitsValue(const char *bytes, int n) {
+  int i = 0;
+  while (i < n && bytes[i] == ' ') ++i;
+  int value = 0;
+  for (; i < n && bytes[i] != ' '; ++i) value = value * 10 + (bytes[i] - '0');
+  return value;
+}
+
 }  // namespace
 
 namespace data {
@@ -140,9 +150,9 @@ TK_EXPORT long date4long(const char *date) {
     if (date[i] != ' ' && (date[i] < '0' || date[i] > '9')) return -1;
     if (date[i] != ' ') allBlank = false;
   }
-  const int year = c4atoi(date, 4);
+  const int year = blankDigitsValue(date, 4);
   if (year == 0 && allBlank) return 0;
-  return date4yymmddToJulianLong(year, c4atoi(date + 4, 2), c4atoi(date + 6, 2));
+  return date4yymmddToJulianLong(year, blankDigitsValue(date + 4, 2), blankDigitsValue(date + 6, 2));
 }
 
 TK_EXPORT int c4monDy(int year, int dayOfYear, int *month, int *day) {

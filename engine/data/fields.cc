@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 
 #include "data/data_layer.h"
 #include "foundation/foundation.h"
@@ -98,9 +99,27 @@ int assignBytes(FIELD4 &field, const void *bytes, unsigned n) {
   return 0;
 }
 
+// Whether text lies in the field's own record buffer (a value taken from
+// the record itself, which may overlap the field).
+bool inRecord(const FIELD4 &field, const char *text) {
+  const DATA4 &data = *field.data;
+  const std::less<const char *> before;
+  return !before(text, data.record) && before(text, data.record + data.dataFile->recWidth + 1);
+}
+
 int assignText(FIELD4 &field, const char *text) {
+  if (field.type != 'N' && field.type != 'F') {
+    if (inRecord(field, text)) return assignBytes(field, text, static_cast<unsigned>(std::strlen(text)));
+    // Text from elsewhere, in one pass: its bytes up to its end or the
+    // field's width, then the blank byte up to the width.
+    char *to = bytesOf(field);
+    unsigned n = 0;
+    for (; n < field.len && text[n] != '\0'; ++n) to[n] = text[n];
+    std::memset(to + n, data::blankByte(field.type), field.len - n);
+    markChanged(field);
+    return 0;
+  }
   const std::size_t len = std::strlen(text);
-  if (field.type != 'N' && field.type != 'F') return assignBytes(field, text, static_cast<unsigned>(len));
   char *to = bytesOf(field);
   if (len <= field.len) {
     std::memset(to, ' ', field.len);

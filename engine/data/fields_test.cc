@@ -584,6 +584,18 @@ TEST_F(FieldTest, CopyOntoItself) {
   EXPECT_EQ("  2.5", t.bytes("N"));
 }
 
+// Text taken from the record itself may overlap the field it goes to: the
+// field gets the bytes the text held before the assignment.
+TEST_F(FieldTest, TextFromTheRecordItselfOverlappingTheField) {
+  MemoryTable t(c4_, {{"A", 'C', 5, 0}, {"B", 'C', 5, 0}});
+  f4assign(t.field("A"), "abcde");
+  f4assign(t.field("B"), "vwxyz");
+  EXPECT_EQ(0, f4assign(t.field("B"), f4ptr(t.field("A")) + 2));  // "cdevwxyz": starts before B
+  EXPECT_EQ("cdevw", t.bytes("B"));
+  EXPECT_EQ(0, f4assign(t.field("A"), f4ptr(t.field("A")) + 3));  // "decdevw": starts inside A
+  EXPECT_EQ("decde", t.bytes("A"));
+}
+
 TEST_F(FieldTest, AssignPtrMarksTheRecordChanged) {
   MemoryTable t(c4_, {{"A", 'C', 3, 0}});
   EXPECT_EQ(0, t.data()->recordChanged);

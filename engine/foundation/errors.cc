@@ -243,25 +243,24 @@ void rightAlignLong(char *out, long value, int width) {
   if (len == 0) return;
   // The magnitude as unsigned, so that the most negative long has one too.
   unsigned long magnitude = value < 0 ? 0UL - static_cast<unsigned long>(value) : static_cast<unsigned long>(value);
-  for (int i = len - 1; i >= 0; --i) {
-    out[i] = static_cast<char>('0' + magnitude % 10);
+  // The digits from the right, at least one; i ends before the first.
+  int i = len - 1;
+  do {
+    out[i--] = static_cast<char>('0' + magnitude % 10);
     magnitude /= 10;
-  }
+  } while (magnitude != 0 && i >= 0);
   if (magnitude != 0) {
     std::memset(out, '*', static_cast<std::size_t>(len));
     return;
   }
-  if (!zeroPad) {
-    for (int i = 0; i < len - 1 && out[i] == '0'; ++i) out[i] = ' ';
-  }
+  std::memset(out, zeroPad ? '0' : ' ', static_cast<std::size_t>(i + 1));
   if (value < 0) {
+    // The sign needs a blank before the digits.
     if (out[0] != ' ') {
       std::memset(out, '*', static_cast<std::size_t>(len));
       return;
     }
-    int sign = 0;
-    while (out[sign + 1] == ' ') ++sign;
-    out[sign] = '-';
+    out[i] = '-';
   }
 }
 

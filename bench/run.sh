@@ -78,8 +78,8 @@ for size in "${sizes[@]}"; do
 
   input_bytes=$(stat -c %s "$input")
   segments=$(tr -cd '~' <"$input" | wc -c)
-  records=$("$build/bin/tablekit" info "$work/DATA" | awk '/^  record count/ { n += $3 } END { print n }')
-  bytes_out=$(find "$work/DATA" "$work/REMITEX.LOG" -type f -printf '%s\n' | awk '{ n += $1 } END { print n }')
+  records=$("$build/bin/tablekit" info "$work/DATA" | awk '/^  record count/ { n += $3 } END { printf "%.0f\n", n }')
+  bytes_out=$(find "$work/DATA" "$work/REMITEX.LOG" -type f -printf '%s\n' | awk '{ n += $1 } END { printf "%.0f\n", n }')
 
   # Through a pipe: cat into /dev/null splices pages away without reading them.
   cat_s=$(best_of_three sh -c "cat '$input' | wc -c")

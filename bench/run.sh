@@ -9,7 +9,7 @@
 # `dd` writing as many bytes as the run wrote. Their sum is the floor; the
 # ratio is the run's time over the floor. cpu_s (user plus system seconds of
 # the run, both threads) is steadier than the wall-clock time on a busy
-# machine. Each run is the fastest of three.
+# machine. Each load is the fastest of five.
 #
 # usage: bench/run.sh [SIZE_MB...]      (default: 10 100)
 set -euo pipefail
@@ -47,11 +47,11 @@ for size in "${sizes[@]}"; do
   work=$build/bench-run-${size}MB
   cat "$input" >/dev/null   # the input in the page cache, as for cat below
 
-  # Three runs, each in a fresh working directory after the dirty pages of
+  # Five runs, each in a fresh working directory after the dirty pages of
   # the one before reached the disk (sync), so that no run pays for another's
   # write-back; the fastest one is reported, as for cat and dd.
   run_s=""
-  for _ in 1 2 3; do
+  for _ in 1 2 3 4 5; do
     rm -rf "$work"
     mkdir -p "$work"
     "$build/bin/tablekit" create layouts/default.layout "$work/DATA" >/dev/null

@@ -60,6 +60,11 @@ inline std::uint64_t endOf(std::uint64_t pos, unsigned len) { return pos + len; 
 // the system's text. Returns -120.
 int reportWriteError(FILE4 &file, int sysError);
 
+// Positions are 32-bit: a write that would make the file 2^31 bytes or
+// longer is refused with -120 "Writing to File", the file's name and "2 GB
+// or more" (reported at location), before anything is written. 0 or -120.
+[[nodiscard]] int refuseBeyondMaxLength(FILE4 &file, std::uint64_t pos, unsigned len, long location);
+
 // A direct write: read-only check, read-ahead update, resolution of the
 // overlapping delayed writes, the write itself, which an exclusive file
 // gathers (write_gather.h). 0 or a negative code.

@@ -30,7 +30,7 @@ using platform::FileAccess;
 using platform::FileDisposition;
 using platform::FileShare;
 
-// Files of 2^31 bytes or more cannot be measured.
+// Files of 2^31 bytes or more cannot be measured, and no write makes one.
 constexpr std::uint64_t kMaxLength = 0x7FFFFFFFULL;
 
 void clear(FILE4 &file) {
@@ -352,6 +352,11 @@ int reportWriteError(FILE4 &file, int sysError) {
   return report(file.context, err::kWrite, loc::file4write, file.name, text.c_str());
 }
 
+int refuseBeyondMaxLength(FILE4 &file, std::uint64_t pos, unsigned len, long location) {
+  if (endOf(pos, len) <= kMaxLength) return 0;
+  return report(file.context, err::kWrite, location, file.name, "2 GB or more");
+}
+
 int directWrite(FILE4 &file, std::uint64_t pos, const void *data, unsigned len) {
   if (file.isReadOnly)
     return report(file.context, err::kWrite, loc::detail::attempt_to_write_to_a_read_only_file, file.name);
@@ -469,6 +474,7 @@ TK_EXPORT int file4readAll(FILE4 *file, long pos, void *buffer, unsigned len) {
   if (inError(file->context)) return -1;
   if (len == 0) return 0;
   const auto at = static_cast<std::uint64_t>(pos);
+  if (int rc = refuseBeyondMaxLength(*file, at, len, loc::file4write)) return rc;
   if (cache::holds(*file)) {
     if (cache::read(*file, at, buffer, len) != len) return file4readError(file, pos, len, "file4readAll");
     return 0;
@@ -498,6 +504,7 @@ TK_EXPORT int file4write(FILE4 *file, long pos, const void *data, unsigned len) 
     return report(file->context, err::kWrite, loc::detail::attempt_to_write_to_a_read_only_file, file->name);
   if (len == 0) return 0;
   const auto at = static_cast<std::uint64_t>(pos);
+  if (int rc = refuseBeyondMaxLength(*file, at, len, loc::file4write)) return rc;
   if (cache::holds(*file)) {
     if (cache::write(*file, at, data, len) != len) return report(file->context, err::kWrite, loc::file4write, file->name);
     if (file->writeCachePermitted && file->writesBuffered) return 0;

@@ -313,6 +313,35 @@ TEST_F(HandlesTest, FilesOf2GigabytesCannotBeMeasured) {
   }
 }
 
+// No write makes a file that could not be measured: one that would end past
+// 2^31 - 1 bytes is refused, before anything is written, and the file keeps
+// its length.
+TEST_F(HandlesTest, WritesPast2GigabytesAreRefused) {
+  const std::string path = dir_ / "BIG.DBF";
+  ASSERT_EQ(0, file4create(&file_, &c4_, path.c_str(), 0));
+  EXPECT_EQ(0, file4write(&file_, 0x7FFFFFFE, "a", 1));  // ends at 2^31 - 1: measurable
+  EXPECT_EQ(0x7FFFFFFFul, file4lenLow(&file_));
+  struct Case {
+    const char *name;
+    int (*write)(FILE4 *);
+  } const cases[] = {
+      {"file4write", [](FILE4 *f) { return file4write(f, 0x7FFFFFFF, "b", 1); }},
+      {"file4write across", [](FILE4 *f) { return file4write(f, 0x7FFFFFF0, "0123456789abcdefg", 17); }},
+      {"file4writeDelay", [](FILE4 *f) { return file4writeDelay(f, 0x7FFFFFFF, "b", 1, nullptr, nullptr); }},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    c4_.errorCode = 0;
+    EXPECT_EQ(err::kWrite, c.write(&file_));
+    EXPECT_TRUE(hasLines(Context::lastMessage(), {"Writing to File"}));
+    EXPECT_TRUE(hasLines(Context::lastMessage(), {path, "2 GB or more"}));
+    c4_.errorCode = 0;
+    EXPECT_EQ(0x7FFFFFFFul, file4lenLow(&file_));
+  }
+  EXPECT_EQ(0, file4close(&file_));
+  EXPECT_EQ(0x7FFFFFFFu, std::filesystem::file_size(path));
+}
+
 TEST_F(HandlesTest, FailedWritesAreReportedWithTheName) {
   const std::string path = dir_ / "T.DBF";
   ASSERT_EQ(0, file4create(&file_, &c4_, path.c_str(), 0));

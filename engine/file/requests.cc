@@ -414,9 +414,10 @@ TK_EXPORT int file4writeDelay(FILE4 *file, long pos, const void *data, unsigned 
   if (inError(file->context)) return -1;
   if (file->isReadOnly)
     return report(file->context, err::kWrite, loc::detail::attempt_to_write_to_a_read_only_file, file->name);
+  const auto at = static_cast<std::uint64_t>(pos);
+  if (int rc = refuseBeyondMaxLength(*file, at, len, loc::file4writeDelay)) return rc;
   // Gathered writes are older than this one and reach the disk first.
   if (int rc = gather::writeOut(*file)) return rc;
-  const auto at = static_cast<std::uint64_t>(pos);
   {
     std::unique_lock<std::mutex> fileGuard(file->fileLock->mutex);
     resolveDelayedWrites(*file, at, len, fileGuard);

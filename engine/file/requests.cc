@@ -114,15 +114,12 @@ void waitForWrites(tk_worker &w, FILE4 &file, std::uint64_t pos, std::uint64_t e
   queueGuard.lock();
 }
 
-// A request from the worker's pool, or null after reporting -920.
-IOREQ4 *newRequest(tk_worker &w, FILE4 &file, std::uint64_t pos, void *data, unsigned len,
-                   void (*completion)(IOREQ4 *), void *completionArg) {
+// A queued request from the worker's pool, or null when there is no memory.
+IOREQ4 *allocRequest(tk_worker &w, FILE4 &file, std::uint64_t pos, void *data, unsigned len,
+                     void (*completion)(IOREQ4 *), void *completionArg) {
   auto *r = static_cast<IOREQ4 *>(
       mem4createAllocDefault(file.context, &w.pool, kPoolStart, sizeof(IOREQ4), kPoolGrow, 0, 1));
-  if (r == nullptr) {
-    report(file.context, err::kMemory, loc::file4writeDelay);
-    return nullptr;
-  }
+  if (r == nullptr) return nullptr;
   r->file = &file;
   r->data = static_cast<char *>(data);
   r->pos = pos;
@@ -130,6 +127,14 @@ IOREQ4 *newRequest(tk_worker &w, FILE4 &file, std::uint64_t pos, void *data, uns
   r->state = kQueued;
   r->completion = completion;
   r->completionArg = completionArg;
+  return r;
+}
+
+// As allocRequest, reporting -920 when there is no memory.
+IOREQ4 *newRequest(tk_worker &w, FILE4 &file, std::uint64_t pos, void *data, unsigned len,
+                   void (*completion)(IOREQ4 *), void *completionArg) {
+  IOREQ4 *r = allocRequest(w, file, pos, data, len, completion, completionArg);
+  if (r == nullptr) report(file.context, err::kMemory, loc::file4writeDelay);
   return r;
 }
 
@@ -297,14 +302,8 @@ bool queueGatheredRun(FILE4 &file, std::uint64_t pos, char *data, unsigned len,
   // Queued writes never overlap: the older ones the run reaches go first.
   resolveDelayedWrites(file, pos, len, fileGuard);
   // No memory for a request is no error here: the caller writes at once.
-  auto *r = static_cast<IOREQ4 *>(
-      mem4createAllocDefault(file.context, &w->pool, kPoolStart, sizeof(IOREQ4), kPoolGrow, 0, 1));
+  IOREQ4 *r = allocRequest(*w, file, pos, data, len, nullptr, nullptr);
   if (r == nullptr) return false;
-  r->file = &file;
-  r->data = data;
-  r->pos = pos;
-  r->len = len;
-  r->state = kQueued;
   enqueue(*w, file.delayedWrites, *r, serveWrite);
   return true;
 }

@@ -72,10 +72,16 @@ constexpr unsigned kFirstCapacity = 64u << 10;
 
 std::uint64_t runEnd(const GatheredRun &run) { return run.pos + run.len; }
 
-// Whether the write [pos, pos + len) joins the run held (rule 1).
+// Whether the write [pos, pos + len) continues the run held: it starts
+// inside the run or where it ends, and reaches at least to its end.
+bool continues(const GatheredRun &run, std::uint64_t pos, unsigned len) {
+  return run.len > 0 && run.pos <= pos && pos <= runEnd(run) && endOf(pos, len) >= runEnd(run);
+}
+
+// Whether the write joins the run (rule 1): it continues it, and the run
+// stays within kMaxRun bytes.
 bool joins(const GatheredRun &run, std::uint64_t pos, unsigned len) {
-  const std::uint64_t end = endOf(pos, len);
-  return run.pos <= pos && pos <= runEnd(run) && end >= runEnd(run) && end - run.pos <= kMaxRun;
+  return continues(run, pos, len) && endOf(pos, len) - run.pos <= kMaxRun;
 }
 
 // Makes the buffer hold size bytes, keeping the run in it. False when no
@@ -154,14 +160,13 @@ int prepare(FILE4 &file, std::uint64_t pos, unsigned len, bool *gathered, std::u
   GatheredRun &run = file.fileLock->gathered;
   const bool wanted = len > 0 && len < kMaxRun && enabled(file);
   *gathered = false;
-  if (wanted && run.len > 0 && joins(run, pos, len) && reserve(run, endOf(pos, len) - run.pos)) {
+  if (wanted && joins(run, pos, len) && reserve(run, endOf(pos, len) - run.pos)) {
     *gathered = true;
     return 0;
   }
   // A run that this write would continue but that is full goes to the
   // worker rather than holding up the caller.
-  const bool continues = wanted && run.len > 0 && run.pos <= pos && pos <= runEnd(run) && endOf(pos, len) >= runEnd(run);
-  if (!(continues && handOver(file, pos, fileGuard))) {
+  if (!(wanted && continues(run, pos, len) && handOver(file, pos, fileGuard))) {
     if (int sys = writeOutLocked(file, fileGuard)) return sys;
   }
   *gathered = wanted && mayStartAt(file, pos) && reserve(run, len);

@@ -218,8 +218,6 @@ TK_EXPORT long c4atol(const char *bytes, int n) {
 TK_EXPORT int c4atoi(const char *bytes, int n) { return static_cast<int>(c4atol(bytes, n)); }
 
 TK_EXPORT int c4dtoa45(double value, char *out, int width, int decimals) {
-  // No byte to write: nothing fits.
-  if (out == nullptr || width <= 0) return err::kOverflow;
   const int rc = data::formatFixedSmall(value, out, width, decimals);
   return rc != data::kNotSmall ? rc : data::formatFixed(value, out, width, decimals);
 }
@@ -232,6 +230,7 @@ namespace tablekit::data {
 // n integer positions, a point at position n when there are decimals, a
 // minus sign directly before the first digit.
 int formatFixed(double value, char *out, int width, int decimals) {
+  // No byte to write: nothing fits.
   if (out == nullptr || width <= 0) return err::kOverflow;
   const auto fill = [&](char c) { std::memset(out, c, static_cast<std::size_t>(width)); };
 
